@@ -1,0 +1,45 @@
+#include "stats/calib.h"
+
+#include "fit/power.h"
+
+namespace tarvel {
+
+void EFFICIENCY(double& eff, View<const double> coef, const double& qidx, int nc) {
+  FrameScope frame("EFFICIENCY", "calib.cpp", __LINE__);
+  eff = 0.0;
+  TRACE_AT(frame);
+  for (int i = 1; i <= nc; ++i) eff = eff + ipow(qidx, isub(i, 1)) * coef(i);
+}
+
+void SDEFFIC(View2<const double> covm, const double& qidx, double& sdeff, int nc) {
+  FrameScope frame("SDEFFIC", "calib.cpp", __LINE__);
+  sdeff = 0.0;
+  TRACE_AT(frame);
+  for (int i = 1; i <= nc; ++i) {
+    // Diagonal term, then twice each element above it.
+    sdeff = sdeff + ipow(qidx, imul(2, isub(i, 1))) * covm(i, i);
+    for (int j = iadd(i, 1); j <= nc; ++j)
+      sdeff = sdeff + ipow(qidx, isub(iadd(i, j), 2)) * covm(i, j) * 2.0;
+  }
+  TRACE_AT(frame);
+  sdeff = msqrt(sdeff);
+}
+
+void MOYSDEV(View<const double> sample, double& mean, double& sdev, int ns) {
+  FrameScope frame("MOYSDEV", "calib.cpp", __LINE__);
+  const double xn = static_cast<double>(ns);
+  const double xn1 = xn - 1.0;
+  mean = 0.0;
+  sdev = 0.0;
+  TRACE_AT(frame);
+  for (int i = 1; i <= ns; ++i) mean = mean + sample(i) / xn;
+  TRACE_AT(frame);
+  for (int i = 1; i <= ns; ++i) {
+    const double d = sample(i) - mean;
+    sdev = sdev + d * d / xn1;
+  }
+  TRACE_AT(frame);
+  sdev = msqrt(sdev);
+}
+
+}  // namespace tarvel

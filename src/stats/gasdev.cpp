@@ -1,0 +1,35 @@
+#include "stats/gasdev.h"
+
+#include "fit/power.h"
+#include "records/runtime.h"
+#include "stats/ran1.h"
+
+namespace tarvel {
+
+namespace {
+GasdevState state{};
+}  // namespace
+
+GasdevState& gasdevState() { return state; }
+
+double gasdev(int& seed) {
+  if (state.waiting == 0) {
+    double v1, v2, rsq;
+    // A point uniform in the square, kept only when inside the unit circle
+    // and not at its centre.
+    do {
+      v1 = 2.0 * ran1(seed) - 1.0;
+      v2 = 2.0 * ran1(seed) - 1.0;
+      rsq = ipow(v1, 2) + ipow(v2, 2);
+    } while (rsq >= 1.0 || rsq == 0.0);
+    // Box-Muller transformation of the accepted point into two deviates.
+    const double fac = msqrt(-2.0 * mlog(rsq) / rsq);
+    state.spare = v1 * fac;
+    state.waiting = 1;
+    return v2 * fac;
+  }
+  state.waiting = 0;
+  return state.spare;
+}
+
+}  // namespace tarvel
