@@ -22,4 +22,24 @@ inline double ipow(double q, int k) {
   return result;
 }
 
+// Fills p[k] = ipow(q, k) for k = 0 .. n-1 with the very same bits, at one
+// multiplication a power: ipow multiplies in the square of the highest bit of
+// k last, so ipow(q, k) = ipow(q, k - 2^h) * q^(2^h), where the squares are
+// the ones ipow forms.
+//
+//   double p[4]; powers(3.0, 4, p);   // p = {1, 3, 9, 27}
+inline void powers(double q, int n, double* p) {
+  if (n <= 0) return;
+  p[0] = 1.0;
+  double square = q;  // q^(2^h) for the current highest bit h
+  int high = 1;       // 2^h
+  for (int k = 1; k < n; ++k) {
+    if (k == 2 * high) {
+      square *= square;
+      high = k;
+    }
+    p[k] = p[k - high] * square;
+  }
+}
+
 }  // namespace tarvel

@@ -1,0 +1,53 @@
+#include "fit/ajust.h"
+
+#include <cmath>
+
+#include "fit/fpoly.h"
+#include "fit/mrqmin.h"
+#include "records/runtime.h"
+
+namespace tarvel {
+
+void AJUST(const double* x, const double* y, const double* sig, int ndata, double* a, int npar, double* covar,
+           double& chisq, int& niter, const int* ifit) {
+  // The calibration routines share the program's main source file in the
+  // traceback.
+  FrameScope frame("AJUST", "ajust.cpp", __LINE__);
+
+  // Curvature matrix of this fit, released on return.
+  TRACE_AT(frame);
+  Mat<double> alpha(npar, npar);
+  double* const curv = alpha.data();
+
+  TRACE_AT(frame);
+  niter = 0;
+
+  // Starting call, which also tries a first step.
+  double lambda = -1.0;
+  TRACE_AT(frame);
+  mrqmin(x, y, sig, ndata, a, ifit, npar, covar, curv, npar, chisq, fpoly, lambda);
+  double chisq_prev = chisq;
+
+  // Step until chi-square stops moving by 1e-9 or more.
+  for (int pass = 1; pass <= kAjustMaxPasses; ++pass) {
+    TRACE_AT(frame);
+    mrqmin(x, y, sig, ndata, a, ifit, npar, covar, curv, npar, chisq, fpoly, lambda);
+    if (std::fabs(chisq - chisq_prev) < 1e-9) break;
+    chisq_prev = chisq;
+    TRACE_AT(frame);
+    niter = iadd(niter, 1);
+  }
+
+  // Five more steps without a test.
+  for (int extra = 1; extra <= 5; ++extra) {
+    TRACE_AT(frame);
+    mrqmin(x, y, sig, ndata, a, ifit, npar, covar, curv, npar, chisq, fpoly, lambda);
+  }
+
+  // Final call: covariance matrix at the best coefficients.
+  lambda = 0.0;
+  TRACE_AT(frame);
+  mrqmin(x, y, sig, ndata, a, ifit, npar, covar, curv, npar, chisq, fpoly, lambda);
+}
+
+}  // namespace tarvel

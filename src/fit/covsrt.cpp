@@ -1,0 +1,37 @@
+#include "fit/covsrt.h"
+
+#include <cstddef>
+
+namespace tarvel {
+
+void covsrt(double* covar, int ndim, int npar, const int* ifit, int nfit) {
+  const std::ptrdiff_t ld = ndim;
+  auto c = [covar, ld](int r, int l) -> double& { return covar[(r - 1) + (l - 1) * ld]; };
+
+  // Clear everything outside the packed block.
+  for (int i = nfit + 1; i <= npar; ++i) {
+    for (int j = 1; j <= i; ++j) {
+      c(i, j) = 0.0;
+      c(j, i) = 0.0;
+    }
+  }
+
+  // Move each packed row and column to its parameter's place, last first.
+  int k = nfit;
+  for (int j = npar; j >= 1; --j) {
+    if (ifit[j - 1] == 0) continue;
+    for (int i = 1; i <= npar; ++i) {
+      const double swap = c(i, k);
+      c(i, k) = c(i, j);
+      c(i, j) = swap;
+    }
+    for (int i = 1; i <= npar; ++i) {
+      const double swap = c(k, i);
+      c(k, i) = c(j, i);
+      c(j, i) = swap;
+    }
+    k = k - 1;
+  }
+}
+
+}  // namespace tarvel

@@ -1,0 +1,98 @@
+#include "fit/gaussj.h"
+
+#include <cmath>
+#include <cstddef>
+#include <string>
+
+#include "records/runtime.h"
+
+namespace tarvel {
+
+void gaussj(double* mat, int nord, int ndim, double* rhs, int nrhs, int nrhsdim) {
+  static_cast<void>(nrhsdim);  // only the leading nrhs columns are used
+  if (nord > kGaussjCapacity)
+    fatalDebug(err::kSubscript, "gaussj: order " + std::to_string(nord) + " exceeds the capacity of " +
+                                    std::to_string(kGaussjCapacity));
+  const std::ptrdiff_t ld = ndim;
+  auto m = [mat, ld](int r, int c) -> double& { return mat[(r - 1) + (c - 1) * ld]; };
+  auto b = [rhs, ld](int r, int c) -> double& { return rhs[(r - 1) + (c - 1) * ld]; };
+
+  // Pivot marks of each index, and the pivot row and column of each pass.
+  int ipiv[kGaussjCapacity];
+  int indxr[kGaussjCapacity];
+  int indxc[kGaussjCapacity];
+
+  for (int j = 1; j <= nord; ++j) ipiv[j - 1] = 0;
+
+  int irow = 1;
+  int icol = 1;
+  for (int i = 1; i <= nord; ++i) {
+    // Search the rows and columns not yet pivoted for the largest magnitude;
+    // >= lets the last of equal candidates win.
+    double big = 0.0;
+    for (int j = 1; j <= nord; ++j) {
+      if (ipiv[j - 1] == 1) continue;
+      for (int k = 1; k <= nord; ++k) {
+        if (ipiv[k - 1] != 0) continue;
+        const double mag = std::fabs(m(j, k));
+        if (mag >= big) {
+          big = mag;
+          irow = j;
+          icol = k;
+        }
+      }
+    }
+    ipiv[icol - 1] += 1;
+
+    // Bring the pivot onto the diagonal by exchanging rows.
+    if (irow != icol) {
+      for (int l = 1; l <= nord; ++l) {
+        const double dum = m(irow, l);
+        m(irow, l) = m(icol, l);
+        m(icol, l) = dum;
+      }
+      for (int l = 1; l <= nrhs; ++l) {
+        const double dum = b(irow, l);
+        b(irow, l) = b(icol, l);
+        b(icol, l) = dum;
+      }
+    }
+    indxr[i - 1] = irow;
+    indxc[i - 1] = icol;
+
+    // Read through a volatile so that the division by a zero pivot is really
+    // executed: the divide-by-zero trap is what ends a singular run.
+    const volatile double pivot = m(icol, icol);
+    if (pivot == 0.0) pause("singular matrix in gaussj");
+    const double pivinv = 1.0 / pivot;
+
+    // Scale the pivot row; the pivot position receives the reciprocal.
+    m(icol, icol) = 1.0;
+    for (int l = 1; l <= nord; ++l) m(icol, l) = m(icol, l) * pivinv;
+    for (int l = 1; l <= nrhs; ++l) b(icol, l) = b(icol, l) * pivinv;
+
+    // Eliminate the pivot column from every other row. Clearing (r,icol)
+    // first builds the inverse in place.
+    for (int r = 1; r <= nord; ++r) {
+      if (r == icol) continue;
+      const double dum = m(r, icol);
+      m(r, icol) = 0.0;
+      for (int l = 1; l <= nord; ++l) m(r, l) = m(r, l) - m(icol, l) * dum;
+      for (int l = 1; l <= nrhs; ++l) b(r, l) = b(r, l) - b(icol, l) * dum;
+    }
+  }
+
+  // Undo the row exchanges as column exchanges, last pass first.
+  for (int l = nord; l >= 1; --l) {
+    const int r = indxr[l - 1];
+    const int c = indxc[l - 1];
+    if (r == c) continue;
+    for (int k = 1; k <= nord; ++k) {
+      const double dum = m(k, r);
+      m(k, r) = m(k, c);
+      m(k, c) = dum;
+    }
+  }
+}
+
+}  // namespace tarvel

@@ -1,0 +1,50 @@
+// One Levenberg-Marquardt step of a weighted least-squares fit per call, with
+// any parameter held fixed by a zero fit flag ifit(l).
+//
+// The call mode is chosen by lambda on entry:
+//   lambda < 0   starting call: counts the fitted parameters, sets lambda to
+//                0.001, evaluates chi-square, gradient and curvature at a,
+//                then tries a first step like a step call;
+//   lambda > 0   step call: solves (alpha with diagonal * (1 + lambda)) * da =
+//                beta and evaluates a + da; a strictly lower chi-square is
+//                accepted (a, alpha, chisq updated, lambda * 0.1), otherwise
+//                the step is rejected (lambda * 10, chisq := the best so far);
+//   lambda == 0  final call: covar := inverse of alpha, and both are spread
+//                to full parameter order by covsrt; a and chisq stay.
+// After every call chisq is the best chi-square found and a the parameters
+// that gave it.
+//
+//   double lambda = -1.0;
+//   mrqmin(x, y, sig, n, a, ifit, 9, covar, alpha, 9, chisq, fpoly, lambda);
+//   while (...) mrqmin(..., lambda);                  // step calls
+//   lambda = 0.0;
+//   mrqmin(..., lambda);                              // covar = covariance
+//
+// covar and alpha are column-major with leading dimension ndim >= npar.
+// Between the starting and the final call the minimisation's state lives in
+// the one MrqminState of the process, so only one minimisation may be under
+// way at a time. npar is limited to 20; a larger value is a fatal run-time
+// error.
+#pragma once
+
+#include "fit/fpoly.h"
+
+namespace tarvel {
+
+// State kept from one mrqmin call to the next (packed vectors hold the fitted
+// parameters in their order of appearance).
+struct MrqminState {
+  int nfit;           // number of fitted parameters, counted at the starting call
+  double beta[20];    // gradient at the best parameters, packed
+  double chisq_best;  // chi-square at the best parameters
+  double atrial[20];  // trial parameters, full order
+  double step[20];    // step equations' right-hand side, then solution; then trial gradient
+};
+
+// The one retained state of the process (zero at load).
+MrqminState& mrqminState();
+
+void mrqmin(const double* x, const double* y, const double* sig, int ndata, double* a, const int* ifit, int npar,
+            double* covar, double* alpha, int ndim, double& chisq, ModelFn model, double& lambda);
+
+}  // namespace tarvel
