@@ -4,22 +4,43 @@
 
 namespace tarvel {
 
+namespace {
+// Powers q^0 .. q^(n-1) with the bits of ipow; a table for the usual sizes.
+struct PowerTable {
+  static constexpr int kSize = 64;
+  double p[kSize];
+  double q;
+  int n;
+  PowerTable(double qidx, int count) : q(qidx), n(count) {
+    if (n <= kSize) powers(q, n, p);
+  }
+  double operator()(int k) const { return k < n && n <= kSize ? p[k] : ipow(q, k); }
+};
+}  // namespace
+
 void EFFICIENCY(double& eff, View<const double> coef, const double& qidx, int nc) {
   FrameScope frame("EFFICIENCY", "calib.cpp", __LINE__);
   eff = 0.0;
   TRACE_AT(frame);
-  for (int i = 1; i <= nc; ++i) eff = eff + ipow(qidx, isub(i, 1)) * coef(i);
+  const PowerTable pw(qidx, nc);
+  // Zero coefficients (slots above the fitted order) add exact zeros, which
+  // leave the sum's bits unchanged: their terms are skipped.
+  for (int i = 1; i <= nc; ++i) {
+    const double c = coef(i);
+    if (c != 0.0) eff = eff + pw(isub(i, 1)) * c;
+  }
 }
 
 void SDEFFIC(View2<const double> covm, const double& qidx, double& sdeff, int nc) {
   FrameScope frame("SDEFFIC", "calib.cpp", __LINE__);
   sdeff = 0.0;
   TRACE_AT(frame);
+  const PowerTable pw(qidx, nc > 0 ? isub(imul(2, nc), 1) : 0);
   for (int i = 1; i <= nc; ++i) {
     // Diagonal term, then twice each element above it.
-    sdeff = sdeff + ipow(qidx, imul(2, isub(i, 1))) * covm(i, i);
+    sdeff = sdeff + pw(imul(2, isub(i, 1))) * covm(i, i);
     for (int j = iadd(i, 1); j <= nc; ++j)
-      sdeff = sdeff + ipow(qidx, isub(iadd(i, j), 2)) * covm(i, j) * 2.0;
+      sdeff = sdeff + pw(isub(iadd(i, j), 2)) * covm(i, j) * 2.0;
   }
   TRACE_AT(frame);
   sdeff = msqrt(sdeff);
