@@ -4,7 +4,9 @@ BUILD       ?= build
 DEBUG_BUILD ?= build-debug
 JOBS        ?= 2
 
-.PHONY: demo test deps configure build bench clean
+FUZZ_SECONDS ?= 1800
+
+.PHONY: demo test check-sanitize fuzz deps configure build bench clean
 
 # Installs the toolchain and test libraries when they are missing (Debian).
 deps:
@@ -32,6 +34,34 @@ $(DEBUG_BUILD)/tarvel1: deps FORCE
 test: build $(DEBUG_BUILD)/tarvel1
 	TARVEL1_DEBUG_EXE=$(CURDIR)/$(DEBUG_BUILD)/tarvel1 ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
 
+# Every test again, with the program and the tests built under AddressSanitizer
+# and UndefinedBehaviorSanitizer.
+check-sanitize: deps
+	cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DTARVEL_SANITIZE=ON >/dev/null
+	cmake --build build-sanitize -j$(JOBS)
+	ctest --test-dir build-sanitize --output-on-failure -j$(JOBS)
+
+# A fuzzing session of FUZZ_SECONDS (default 30 minutes): libFuzzer on the
+# list-directed reader and AFL++ on whole runs, side by side. Findings go to
+# build-fuzz/ and build-afl/findings/; the seeds are tests/fuzz-corpus/.
+fuzz: deps
+	@command -v afl-fuzz >/dev/null 2>&1 && command -v clang++ >/dev/null 2>&1 || \
+	  (apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq afl++ clang)
+	CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=Debug -DTARVEL_TESTS=OFF -DTARVEL_SANITIZE=ON \
+	  -DTARVEL_FUZZ_LIBFUZZER=ON >/dev/null
+	cmake --build build-fuzz -j$(JOBS) --target fuzz_listin
+	CXX=afl-clang-fast++ AFL_QUIET=1 cmake -S . -B build-afl -DCMAKE_BUILD_TYPE=Release -DTARVEL_TESTS=OFF \
+	  -DTARVEL_SANITIZE=ON -DTARVEL_FUZZ_AFL=ON >/dev/null
+	AFL_QUIET=1 cmake --build build-afl -j$(JOBS) --target fuzz_run
+	mkdir -p build-fuzz/corpus && cp tests/fuzz-corpus/listin/* build-fuzz/corpus/
+	@echo "Fuzzing for $(FUZZ_SECONDS) s; logs: build-fuzz/listin.log, build-afl/findings/default/fuzzer_stats"
+	build-fuzz/fuzz_listin -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 -artifact_prefix=build-fuzz/ \
+	  build-fuzz/corpus > build-fuzz/listin.log 2>&1 & \
+	AFL_SKIP_CPUFREQ=1 AFL_NO_UI=1 AFL_I_DONT_CARE_ABOUT_MISSING_CRASHES=1 \
+	  afl-fuzz -V $(FUZZ_SECONDS) -t 120000 -m none -i tests/fuzz-corpus/run -o build-afl/findings \
+	  -- build-afl/fuzz_run @@ > build-afl/afl.log 2>&1; \
+	wait; tail -n 15 build-fuzz/listin.log; grep -E 'execs_done|saved_crashes|saved_hangs' build-afl/findings/default/fuzzer_stats
+
 demo: build
 	@rm -rf demo && mkdir demo && cp examples/control.dat examples/points.dat demo/
 	@echo "=== tarvel1 in $(CURDIR)/demo: console output ==="
@@ -44,6 +74,6 @@ bench: deps
 	@for b in build-bench/bench_*; do $$b; done
 
 clean:
-	rm -rf $(BUILD) $(DEBUG_BUILD) build-bench demo
+	rm -rf $(BUILD) $(DEBUG_BUILD) build-bench build-sanitize build-fuzz build-afl demo
 
 FORCE:

@@ -1,5 +1,7 @@
 #include "support.h"
 
+#include "records/sanitize.h"
+
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
