@@ -74,6 +74,14 @@ TEST(FatalErrors, ReportFrameAndTraceback) {
                       "\t\tfrom AJUST in tarvel1.cpp(312)\r\n"
                       "\t\tfrom main program in tarvel1.cpp(42)\r\n"));
   }
+  // Input echoed in a report cannot break its lines.
+  EXPECT_EQ(visible(fatalReport('F', 6502, ": READ(a\rb.dat)", "invalid integer: 1\ropt\t6")),
+            visible("\r\ntarvel1.cpp(42) : run-time error F6502: READ(a?b.dat)\r\n"
+                    "- invalid integer: 1?opt?6\r\n"
+                    "\r\nExecution traceback:\r\n"
+                    "\t\tfrom main program in tarvel1.cpp(42)\r\n"));
+  EXPECT_EQ(printable(std::string(100, 'x')), std::string(77, 'x') + "...");
+  EXPECT_EQ(printable(std::string(80, 'x')), std::string(80, 'x'));
   EXPECT_EQ(visible(fatalReport('F', 6501, ": READ(points.dat)", "end of file encountered")),
             visible("\r\ntarvel1.cpp(42) : run-time error F6501: READ(points.dat)\r\n"
                     "- end of file encountered\r\n"

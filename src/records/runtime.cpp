@@ -37,6 +37,17 @@ FrameScope::~FrameScope() { --depth; }
 
 // ---------------------------------------------------------------- errors
 
+std::string printable(std::string_view text) {
+  constexpr std::size_t kLimit = 80;
+  std::string s;
+  for (const char c : text.substr(0, text.size() > kLimit ? kLimit - 3 : kLimit)) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    s += (u < 0x20 || u == 0x7f) ? '?' : c;
+  }
+  if (text.size() > kLimit) s += "...";
+  return s;
+}
+
 std::string fatalReport(char letter, int number, std::string_view stmtPart, std::string_view message) {
   std::string r = "\r\n";
   const int active = depth < kMaxFrames ? depth : kMaxFrames;
@@ -50,11 +61,11 @@ std::string fatalReport(char letter, int number, std::string_view stmtPart, std:
   r += "run-time error ";
   r += letter;
   r += num;
-  r += stmtPart;
+  r += printable(stmtPart);
   r += "\r\n";
   if (!message.empty()) {
     r += "- ";
-    r += message;
+    r += printable(message);
     r += "\r\n";
   }
   if (active > 0) {

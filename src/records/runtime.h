@@ -86,7 +86,13 @@ inline constexpr int kMathOverflow = 6203;
 // Ends the run with a math-group report (letter M, ": MATH").
 [[noreturn]] void fatalMath(int number, std::string_view message);
 
-// Writes the whole report to a string (what fatal* send to standard error).
+// A text from the input made safe for one line of a report: control
+// characters become '?', and a text longer than 80 characters is cut with
+// "...".
+std::string printable(std::string_view text);
+
+// Writes the whole report to a string (what fatal* send to standard error);
+// the statement part and the message are shown through printable().
 std::string fatalReport(char letter, int number, std::string_view stmtPart,
                         std::string_view message);
 

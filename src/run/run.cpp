@@ -55,7 +55,7 @@ void endStep(int status) {
 namespace {
 [[noreturn]] void failedOpen(const char* what, const OpenResult& r) {
   consoleFlush();
-  std::fprintf(stderr, "tarvel1: cannot open %s '%s': %s\n", what, r.name.c_str(), r.reason.c_str());
+  std::fprintf(stderr, "tarvel1: cannot open %s '%s': %s\n", what, printable(r.name).c_str(), r.reason.c_str());
   endStep(2);
 }
 
