@@ -67,6 +67,7 @@ demo: build
 	@echo "=== tarvel1 in $(CURDIR)/demo: console output ==="
 	@cd demo && { ../$(BUILD)/tarvel1; echo "(exit status $$?)"; } | tr -d '\r'
 	@for f in results.dat courbe.dat; do echo; echo "=== demo/$$f ==="; tr -d '\r' < demo/$$f; done
+	@echo; cd demo && ../$(BUILD)/tarvel1-plot && echo "The picture: $(CURDIR)/demo/courbe.svg (open it in a web browser)"
 
 bench: deps
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DTARVEL_TESTS=OFF -DTARVEL_BENCH=ON >/dev/null

@@ -53,12 +53,17 @@ static std::string slurp(const std::string& path) {
 
 RunResult runProgram(const std::string& dir, const std::string& input, const std::string& args,
                      const std::string& env) {
+  return runExecutable(TARVEL1_EXE, dir, input, args, env);
+}
+
+RunResult runExecutable(const std::string& exe, const std::string& dir, const std::string& input,
+                        const std::string& args, const std::string& env) {
   const std::string in = dir + "/.stdin", out = dir + "/.stdout", err = dir + "/.stderr";
   {
     std::ofstream f(in, std::ios::binary | std::ios::trunc);
     f << input;
   }
-  std::string cmd = "cd '" + dir + "' && env " + (env.empty() ? "" : env + " ") + "'" + TARVEL1_EXE + "' " +
+  std::string cmd = "cd '" + dir + "' && env " + (env.empty() ? "" : env + " ") + "'" + exe + "' " +
                     args + " <'" + in + "' >'" + out + "' 2>'" + err + "'";
   int raw = std::system(cmd.c_str());
   RunResult r;

@@ -35,6 +35,10 @@ struct RunResult {
 RunResult runProgram(const std::string& dir, const std::string& input = "",
                      const std::string& args = "", const std::string& env = "");
 
+// Runs any program the same way.
+RunResult runExecutable(const std::string& exe, const std::string& dir, const std::string& input = "",
+                        const std::string& args = "", const std::string& env = "");
+
 // Shows CR and LF visibly, for failure messages.
 std::string visible(const std::string& bytes);
 
