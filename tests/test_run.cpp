@@ -225,3 +225,32 @@ TEST(Run, FileNameLongerThan15CharactersIsKeptWhole) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(d.exists("results-of-the-long-name-run.dat"));
 }
+
+TEST(Run, PointCountTooLargeForMemoryEndsWithAllocateReport) {
+  struct Case {
+    const char* what;
+    const char* count;
+    bool limited;  // run under a 1 GB address-space limit
+  } cases[] = {
+      {"a store of 171 TB", "2147483647", false},
+      {"a store of 8 GB in 1 GB of address space", "100000", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+#if defined(__SANITIZE_ADDRESS__)
+    // The sanitizer's shadow memory needs more address space than any limit leaves.
+    if (c.limited) continue;
+#endif
+    ScratchDir d;
+    writeExample(d);
+    d.write("points.dat", std::string(c.count) + " 0.005\n12.3 0.42 0.946 0.0021\n");
+    const RunResult r = c.limited ? runExecutable("sh", d.path(), "",
+                                                  std::string("-c 'ulimit -v 1000000; exec \"") + TARVEL1_EXE + "\"'")
+                                  : runProgram(d.path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("run-time error F6701: ALLOCATE\r\n- insufficient virtual memory\r\n"), std::string::npos)
+        << visible(r.err);
+    EXPECT_EQ(lastTraceLine(r.err).rfind("\t\tfrom main program in run.cpp(", 0), 0u) << visible(r.err);
+    EXPECT_EQ(r.out, "") << visible(r.out);
+  }
+}
