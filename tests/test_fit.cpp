@@ -3,6 +3,8 @@
 // against weighted normal equations solved here in long double.
 #include <gtest/gtest.h>
 
+#include "reference.h"
+
 #include <cfloat>
 #include <cmath>
 #include <iomanip>
@@ -15,6 +17,8 @@
 #include "fit/mrqcof.h"
 #include "fit/mrqmin.h"
 #include "records/runtime.h"
+
+using testsupport::solveLong;
 
 namespace {
 
@@ -77,29 +81,6 @@ Data exactQuadraticData() {
 }
 
 // ---------------------------------------------- independent reference fit
-
-// Solves n x n (row by row) for the given columns by Gaussian elimination
-// with partial pivoting in long double.
-void solveLong(std::vector<LD> a, int n, std::vector<std::vector<LD>>& cols) {
-  for (int p = 0; p < n; ++p) {
-    int best = p;
-    for (int r = p + 1; r < n; ++r)
-      if (std::fabs(a[r * n + p]) > std::fabs(a[best * n + p])) best = r;
-    for (int k = 0; k < n; ++k) std::swap(a[p * n + k], a[best * n + k]);
-    for (auto& c : cols) std::swap(c[p], c[best]);
-    for (int r = p + 1; r < n; ++r) {
-      const LD f = a[r * n + p] / a[p * n + p];
-      for (int k = p; k < n; ++k) a[r * n + k] -= f * a[p * n + k];
-      for (auto& c : cols) c[r] -= f * c[p];
-    }
-  }
-  for (auto& c : cols)
-    for (int r = n - 1; r >= 0; --r) {
-      LD s = c[r];
-      for (int k = r + 1; k < n; ++k) s -= a[r * n + k] * c[k];
-      c[r] = s / a[r * n + r];
-    }
-}
 
 LD powLong(LD x, int k) {
   LD r = 1.0L;

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include "reference.h"
+
 #include <cfloat>
 #include <iomanip>
 #include <cmath>
@@ -16,6 +18,8 @@
 #include "fit/gaussj.h"
 #include "records/runtime.h"
 #include "support.h"
+
+using testsupport::solveLong;
 
 namespace {
 
@@ -142,29 +146,6 @@ TEST(Gaussj, EqualMagnitudesPivotOnTheLastCandidateOfTheRowScan) {
       EXPECT_EQ(b[i], want.x[i]) << std::setprecision(17) << "x(" << i + 1 << ") " << b[i] << " vs " << want.x[i];
     for (int i = 0; i < 4; ++i) EXPECT_EQ(m[i], wantInv[i]) << std::setprecision(17) << "element " << i;
   }
-}
-
-// Reference solution by Gaussian elimination with partial pivoting in long
-// double; `a` is row by row, n x n; the inverse solves for the unit columns.
-void solveLong(std::vector<long double> a, int n, std::vector<std::vector<long double>>& cols) {
-  for (int p = 0; p < n; ++p) {
-    int best = p;
-    for (int r = p + 1; r < n; ++r)
-      if (std::fabs(a[r * n + p]) > std::fabs(a[best * n + p])) best = r;
-    for (int k = 0; k < n; ++k) std::swap(a[p * n + k], a[best * n + k]);
-    for (auto& c : cols) std::swap(c[p], c[best]);
-    for (int r = p + 1; r < n; ++r) {
-      const long double f = a[r * n + p] / a[p * n + p];
-      for (int k = p; k < n; ++k) a[r * n + k] -= f * a[p * n + k];
-      for (auto& c : cols) c[r] -= f * c[p];
-    }
-  }
-  for (auto& c : cols)
-    for (int r = n - 1; r >= 0; --r) {
-      long double s = c[r];
-      for (int k = r + 1; k < n; ++k) s -= a[r * n + k] * c[k];
-      c[r] = s / a[r * n + r];
-    }
 }
 
 // A 3 x 3 system in the corner of a 9 x 9 array with two right-hand sides in

@@ -183,30 +183,6 @@ double covField(const std::string& f) {
   return parse(f);
 }
 
-// Runs `exe` like runProgram runs the program under test.
-RunResult runExe(const std::string& exe, const std::string& dir, const std::string& input) {
-  const std::string in = dir + "/.stdin", out = dir + "/.stdout", err = dir + "/.stderr";
-  {
-    std::ofstream f(in, std::ios::binary | std::ios::trunc);
-    f << input;
-  }
-  const std::string cmd = "cd '" + dir + "' && '" + exe + "' <'" + in + "' >'" + out + "' 2>'" + err + "'";
-  const int raw = std::system(cmd.c_str());
-  RunResult r;
-  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-  auto slurp = [](const std::string& p) {
-    std::ifstream f(p, std::ios::binary);
-    std::ostringstream s;
-    s << f.rdbuf();
-    return s.str();
-  };
-  r.out = slurp(out);
-  r.err = slurp(err);
-  ::unlink(in.c_str());
-  ::unlink(out.c_str());
-  ::unlink(err.c_str());
-  return r;
-}
 
 }  // namespace
 
@@ -564,7 +540,7 @@ TEST(Phases, DebugBuildGivesTheSameBytes) {
     ScratchDir d;
     d.write("control.dat", controlFile("points.dat", 2, {1, 0, 1, 1, 1, 1}));
     d.write("points.dat", dataFile(examplePoints()));
-    o->r = o == &rel ? runProgram(d.path(), input) : runExe(debugExe, d.path(), input);
+    o->r = o == &rel ? runProgram(d.path(), input) : runExecutable(debugExe, d.path(), input);
     collect(d, "results.dat", *o);
   }
   ASSERT_EQ(rel.r.status, 0) << rel.r.err;
