@@ -50,9 +50,10 @@ void endStep(int status) {
   stopRun(status);
 }
 
+namespace {
+
 // A file that cannot be opened ends the run; standard output keeps its
 // stop text, standard error names the file, and the status tells the caller.
-namespace {
 [[noreturn]] void failedOpen(const char* what, const OpenResult& r) {
   consoleFlush();
   std::fprintf(stderr, "tarvel1: cannot open %s '%s': %s\n", what, printable(r.name).c_str(), r.reason.c_str());

@@ -16,7 +16,6 @@ inline constexpr int kResults = 3;
 inline constexpr int kCurve = 4;
 inline constexpr int kInput = 2;
 
-
 // Everything the run knows, alive until the process ends.
 struct RunState {
   int seed = 0;
@@ -34,7 +33,7 @@ struct RunState {
   double chi2 = 0.0;
   int niter = 0;
   float Q = 0.0f;
-  // Monte Carlo results.
+  // Monte Carlo results and the scratch values of the later phases.
   Mat<double> aset{kSlots, kTrials};
   Vec<double> amc{kSlots};
   Mat<double> covmc{kSlots, kSlots};
