@@ -1,5 +1,5 @@
 // Incomplete gamma function and ln Gamma against closed forms evaluated with
-// the standard library, and the pause messages of the failure paths.
+// the standard library, the branch choice, and the pause messages.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -7,7 +7,6 @@
 #include <cmath>
 #include <iomanip>
 #include <limits>
-#include <sstream>
 #include <string>
 
 #include "records/units.h"
@@ -18,28 +17,14 @@
 
 namespace {
 
-using tarvel::gammln;
 using tarvel::gammq;
-using tarvel::gcf;
-using tarvel::gser;
-
-const double kPi = std::acos(-1.0);
-
-std::string g17(double v) {
-  std::ostringstream s;
-  s << std::setprecision(17) << v;
-  return s.str();
-}
 
 // Q(a, x) from closed forms: a finite sum for integer a, the complementary
 // error function for half-integer a (raised by Q(a+1) = Q(a) + x^a e^-x / Gamma(a+1)).
 double closedQ(double a, double x) {
   if (a == std::floor(a)) {
     double term = 1.0, sum = 1.0;
-    for (int k = 1; k < static_cast<int>(a); ++k) {
-      term *= x / k;
-      sum += term;
-    }
+    for (int k = 1; k < static_cast<int>(a); ++k) sum += term *= x / k;
     return std::exp(-x) * sum;
   }
   double q = std::erfc(std::sqrt(x));
@@ -47,165 +32,84 @@ double closedQ(double a, double x) {
   return q;
 }
 
-// Both branches stop once a step changes the result by less than 3e-7 of it.
+// Series (x < a + 1) and continued fraction, integer and half-integer a; both
+// stop once a step changes the result by less than 3e-7 of it.
 TEST(Gammq, AgreesWithClosedFormsToSevenDigits) {
-  struct Case {
-    double a, x;
-  };
-  // Series branch (x < a + 1) and continued-fraction branch (x >= a + 1).
-  const Case cases[] = {{1.0, 1.0}, {1.0, 3.0},  {0.5, 0.5}, {0.5, 2.0},  {1.5, 1.0}, {1.5, 4.0},
-                        {3.0, 2.0}, {3.0, 7.5},  {2.5, 10.0}, {5.0, 3.0}, {4.5, 0.2}, {7.0, 20.0}};
-  for (const Case& c : cases) {
-    const double ref = closedQ(c.a, c.x);
-    const double got = gammq(c.a, c.x);
-    EXPECT_NEAR(got, ref, 3e-7 * ref) << "gammq(" << c.a << ", " << c.x << ") = " << g17(got)
-                                       << ", reference " << g17(ref);
+  const double cases[][2] = {{1.0, 1.0}, {1.0, 3.0}, {0.5, 0.5}, {0.5, 2.0},
+                             {1.5, 4.0}, {3.0, 2.0}, {4.5, 0.2}, {7.0, 20.0}};
+  for (const auto& c : cases) {
+    const double want = closedQ(c[0], c[1]), got = gammq(c[0], c[1]);
+    EXPECT_NEAR(got, want, 3e-7 * want) << std::setprecision(17) << "gammq(" << c[0] << ", " << c[1] << ") = " << got
+                                        << ", closed form " << want;
   }
-}
-
-TEST(Gammq, NamedValues) {
-  EXPECT_NEAR(gammq(1.0, 1.0), 0.36787944117144233, 1e-7 * 0.3678794) << g17(gammq(1.0, 1.0));
-  EXPECT_NEAR(gammq(1.0, 3.0), 0.049787068367863944, 1e-7 * 0.0497871) << g17(gammq(1.0, 3.0));
-  EXPECT_NEAR(gammq(0.5, 0.5), 0.31731050786291410, 1e-7 * 0.3173105) << g17(gammq(0.5, 0.5));
 }
 
 TEST(Gammln, AgreesWithLgammaToTenDigits) {
-  const double xs[] = {1.0, 0.5, 2.0, 0.1, 1.7, 3.7, 10.0, 33.25, 100.5, 1000.0};
-  for (double x : xs) {
-    const double ref = std::lgamma(x);
-    const double got = gammln(x);
-    EXPECT_NEAR(got, ref, 1e-10 * std::max(1.0, std::fabs(ref)))
-        << "gammln(" << x << ") = " << g17(got) << ", lgamma " << g17(ref);
-  }
-  EXPECT_NEAR(gammln(0.5), 0.5 * std::log(kPi), 1e-10) << g17(gammln(0.5));
-  EXPECT_NEAR(gammln(1.0), 0.0, 1e-10) << g17(gammln(1.0));
-}
-
-TEST(GserGcf, ReturnProbabilityAndLnGamma) {
-  struct Case {
-    double a, x;
-  };
-  const Case series[] = {{1.0, 1.0}, {2.5, 0.7}, {6.0, 4.0}};
-  for (const Case& c : series) {
-    double p = -1.0, gln = -1.0;
-    gser(p, c.a, c.x, gln);
-    const double ref = 1.0 - closedQ(c.a, c.x);
-    EXPECT_NEAR(p, ref, 1e-7 * ref) << "gser P(" << c.a << ", " << c.x << ") = " << g17(p);
-    EXPECT_NEAR(gln, std::lgamma(c.a), 1e-10 * std::max(1.0, std::lgamma(c.a))) << g17(gln);
-  }
-  const Case fraction[] = {{1.0, 3.0}, {2.5, 4.0}, {6.0, 12.0}};
-  for (const Case& c : fraction) {
-    double q = -1.0, gln = -1.0;
-    gcf(q, c.a, c.x, gln);
-    const double ref = closedQ(c.a, c.x);
-    EXPECT_NEAR(q, ref, 1e-7 * ref) << "gcf Q(" << c.a << ", " << c.x << ") = " << g17(q);
-    EXPECT_NEAR(gln, std::lgamma(c.a), 1e-10 * std::max(1.0, std::lgamma(c.a))) << g17(gln);
+  for (double x : {1.0, 0.5, 0.1, 3.7, 33.25, 1000.0}) {
+    const double want = std::lgamma(x), got = tarvel::gammln(x);
+    EXPECT_NEAR(got, want, 1e-10 * std::fmax(1.0, std::fabs(want)))
+        << std::setprecision(17) << "gammln(" << x << ") = " << got << ", lgamma " << want;
   }
 }
 
 // The series and the fraction disagree in their last digits, which shows
-// which branch produced a result.
+// which branch produced a result: x == a + 1 takes the fraction, the double
+// just below it the series.
 TEST(Gammq, BranchChoiceAtBoundary) {
-  const double as[] = {1.0, 2.0, 3.5, 7.0};
-  for (double a : as) {
+  for (double a : {1.0, 3.5}) {
     double p, q, gln;
-    const double x = a + 1.0;
-    gser(p, a, x, gln);
-    gcf(q, a, x, gln);
-    ASSERT_NE(1.0 - p, q) << "branches agree at a = " << a << "; choose another a";
-    EXPECT_EQ(gammq(a, x), q) << "x == a + 1 must use the continued fraction, a = " << a;
-
-    const double below = std::nextafter(x, 0.0);
-    gser(p, a, below, gln);
-    gcf(q, a, below, gln);
-    ASSERT_NE(1.0 - p, q) << "branches agree just below a + 1 at a = " << a;
-    EXPECT_EQ(gammq(a, below), 1.0 - p) << "x < a + 1 must use the series, a = " << a;
+    for (double x : {a + 1.0, std::nextafter(a + 1.0, 0.0)}) {
+      tarvel::gser(p, a, x, gln);
+      tarvel::gcf(q, a, x, gln);
+      ASSERT_NE(1.0 - p, q) << "branches agree at a = " << a << ", x = " << x;
+      EXPECT_EQ(gammq(a, x), x < a + 1.0 ? 1.0 - p : q) << std::setprecision(17) << "a = " << a << ", x = " << x;
+    }
   }
 }
 
-// Standard input at end of file, so that every pause returns at once, and
-// standard output captured.
-class GammaPause : public ::testing::Test {
- protected:
-  void SetUp() override {
-    savedStdin_ = ::dup(0);
-    const int null = ::open("/dev/null", O_RDONLY);
-    ASSERT_GE(null, 0);
-    ::dup2(null, 0);
-    ::close(null);
+// Every message is shown and the computation goes on (standard input is at
+// end of file, so every pause returns at once): x = 0 needs none; a NaN fails
+// "a > 0" and never meets the fraction's convergence test; the series of
+// a = x = 10000 stops after 101 terms, the fraction of a = 10000, x = 10001
+// after 100 levels. A negative a then ends the run in the logarithm of
+// ln Gamma.
+TEST(GammqDeathTest, PauseMessagesAndWhatFollows) {
+  long double term = 1.0L / 10000, partial = term;  // the 101-term series of P(10000, 10000)
+  for (int n = 1; n <= 100; ++n) partial += term = term * 10000 / (10000 + n);
+  partial *= std::exp(10000 * std::log(10000.0L) - 10000 - std::lgamma(10000.0L));
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  struct Case {
+    double a, x;
+    const char* out;
+    double want, tol;
+  };
+  const Case cases[] = {
+      {2.0, 0.0, "", 1.0, 0.0},
+      {1.0, -1.0, "bad arguments in gammq\r\nx < 0 in gser\r\n", 1.0, 0.0},
+      {nan, 1.0, "bad arguments in gammq\r\na too large, ITMAX too small in gcf\r\n", nan, 0.0},
+      {10000.0, 10000.0, "a too large, ITMAX too small in gser\r\n", 1.0 - static_cast<double>(partial), 1e-8},
+      {10000.0, 10001.0, "a too large, ITMAX too small in gcf\r\n", 0.5, 0.5},
+  };
+  const int savedStdin = ::dup(0), null = ::open("/dev/null", O_RDONLY);
+  ASSERT_TRUE(savedStdin >= 0 && null >= 0 && ::dup2(null, 0) == 0 && ::close(null) == 0);
+  for (const Case& c : cases) {
     tarvel::resetUnitsForTesting();
     ::testing::internal::CaptureStdout();
+    const double q = gammq(c.a, c.x);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), c.out) << "a = " << c.a << ", x = " << c.x;
+    if (std::isnan(c.want)) {
+      EXPECT_TRUE(std::isnan(q)) << q;
+    } else {
+      EXPECT_NEAR(q, c.want, c.tol) << std::setprecision(17) << "a = " << c.a << ", x = " << c.x << ": " << q;
+    }
   }
-  void TearDown() override {
-    ::dup2(savedStdin_, 0);
-    ::close(savedStdin_);
-    tarvel::resetUnitsForTesting();
-  }
-  int savedStdin_ = -1;
-};
-
-TEST_F(GammaPause, ZeroXGivesOneWithoutMessage) {
-  const double as[] = {0.5, 1.0, 4.0};
-  for (double a : as) EXPECT_EQ(gammq(a, 0.0), 1.0) << "a = " << a;
-  double p = -1.0, gln = 0.0;
-  gser(p, 2.0, 0.0, gln);
-  EXPECT_EQ(p, 0.0);
-  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
-}
-
-TEST_F(GammaPause, NegativeXPausesTwiceAndGivesOne) {
-  const double q = gammq(1.0, -1.0);
-  const std::string out = ::testing::internal::GetCapturedStdout();
-  EXPECT_EQ(q, 1.0) << g17(q);
-  EXPECT_EQ(out, "bad arguments in gammq\r\nx < 0 in gser\r\n");
-}
-
-TEST_F(GammaPause, NaNArgumentIsReportedAndPropagates) {
-  const double nan = std::numeric_limits<double>::quiet_NaN();
-  // NaN fails "a > 0"; x < a + 1 is false for NaN, so the fraction runs,
-  // and a NaN never meets its convergence test.
-  const double q = gammq(nan, 1.0);
-  const std::string out = ::testing::internal::GetCapturedStdout();
-  EXPECT_EQ(out, "bad arguments in gammq\r\na too large, ITMAX too small in gcf\r\n");
-  EXPECT_TRUE(std::isnan(q)) << g17(q);
-}
-
-// ln Gamma of a negative a takes the logarithm of a negative number: after
-// the message the run ends with the checked logarithm's math error.
-TEST_F(GammaPause, NegativeAEndsInLogDomainError) {
-  std::string out;
+  tarvel::resetUnitsForTesting();
+  ::testing::internal::CaptureStdout();
   EXPECT_EXIT(gammq(-0.5, 3.0), ::testing::ExitedWithCode(1), "run-time error M6201: MATH\r\n- log: DOMAIN");
-  // The dying child wrote its message into the same captured output.
-  out = ::testing::internal::GetCapturedStdout();
-  EXPECT_EQ(out, "bad arguments in gammq\r\n");
-}
-
-TEST_F(GammaPause, SeriesOutOfTermsGoesOnWithPartialSum) {
-  // Near x = a = 10000 the series needs several hundred terms.
-  const double a = 10000.0, x = 10000.0;
-  double p = -1.0, gln = 0.0;
-  gser(p, a, x, gln);
-  const std::string out = ::testing::internal::GetCapturedStdout();
-  EXPECT_EQ(out, "a too large, ITMAX too small in gser\r\n");
-  // Partial sum of 101 terms x^n / (a (a+1) ... (a+n)), in long double.
-  long double term = 1.0L / a, sum = term;
-  for (int n = 1; n <= 100; ++n) {
-    term = term * x / (a + n);
-    sum += term;
-  }
-  const double ref =
-      static_cast<double>(sum * std::exp(static_cast<long double>(a) * std::log(static_cast<long double>(x)) - x -
-                                         std::lgamma(static_cast<long double>(a))));
-  EXPECT_NEAR(p, ref, 1e-8 * ref) << g17(p) << " vs " << g17(ref);
-  EXPECT_LT(p, 0.5) << "partial sum must fall short of P(a, a) ~ 1/2";
-}
-
-TEST_F(GammaPause, FractionOutOfLevelsGoesOn) {
-  const double a = 10000.0, x = 10001.0;
-  const double q = gammq(a, x);
-  const std::string out = ::testing::internal::GetCapturedStdout();
-  EXPECT_EQ(out, "a too large, ITMAX too small in gcf\r\n");
-  EXPECT_TRUE(std::isfinite(q)) << g17(q);
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "bad arguments in gammq\r\n");
+  ::dup2(savedStdin, 0);
+  ::close(savedStdin);
+  tarvel::resetUnitsForTesting();
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // Whole runs of the program that exercise the report of the weighted fit:
 // the report lines under each switch, the goodness-of-fit verdicts, the
-// dropping of negligible coefficients, the coefficient listing checked against
+// dropping of negligible coefficients, the coefficients checked against the
 // weighted normal equations solved here in long double, and the fatal ends
 // of a fit that cannot be made.
 #include <gtest/gtest.h>
@@ -9,13 +9,12 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <iomanip>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "calibration.h"
+#include "reference.h"
 #include "support.h"
 
 using namespace testsupport;
@@ -24,468 +23,241 @@ namespace {
 
 using LD = long double;
 
-// ------------------------------------------------ independent reference
-
 // A weighted least-squares polynomial: coefficients (constant first), their
-// standard deviations and the chi-square.
-struct Reference {
-  std::vector<LD> a, sd;
+// covariance (the inverse of the normal matrix) and the chi-square.
+struct Fit {
+  std::vector<LD> a;
   std::vector<std::vector<LD>> cov;
   LD chi2 = 0;
-
   LD at(LD q) const {
     LD y = 0;
-    for (int j = static_cast<int>(a.size()) - 1; j >= 0; --j) y = y * q + a[j];
+    for (std::size_t j = a.size(); j-- > 0;) y = y * q + a[j];
     return y;
   }
-  // The standard deviation of the polynomial's value at q.
-  LD sdAt(LD q) const {
-    LD v = 0, pj = 1;
-    for (std::size_t j = 0; j < a.size(); ++j, pj *= q) {
-      LD pm = 1;
-      for (std::size_t m = 0; m < a.size(); ++m, pm *= q) v += cov[j][m] * pj * pm;
-    }
+  LD sdAt(LD q) const {  // standard deviation of the polynomial's value
+    LD v = 0;
+    for (std::size_t j = 0; j < a.size(); ++j)
+      for (std::size_t m = 0; m < a.size(); ++m) v += cov[j][m] * std::pow(q, static_cast<LD>(j + m));
     return std::sqrt(v);
   }
 };
 
-// Solves the weighted normal equations of a polynomial with `ncoef`
-// coefficients by Gauss-Jordan elimination with partial pivoting, in long
-// double; the inverse of the normal matrix is the covariance.
-Reference weightedFit(const std::vector<Point>& pts, int ncoef) {
-  const int n = ncoef;
-  std::vector<std::vector<LD>> m(n, std::vector<LD>(2 * n + 1, 0));
+Fit weightedFit(const std::vector<Point>& pts, int n) {
+  std::vector<LD> normal(n * n, 0);
+  std::vector<std::vector<LD>> cols(n + 1, std::vector<LD>(n, 0));  // right-hand side, then unit columns
   for (const Point& p : pts) {
-    const LD w = 1.0L / (static_cast<LD>(p.ue) * p.ue);
-    std::vector<LD> x(n);
-    for (int j = 0; j < n; ++j) x[j] = j == 0 ? 1.0L : x[j - 1] * p.q;
+    const LD w = 1 / (static_cast<LD>(p.ue) * p.ue), q = p.q;
     for (int r = 0; r < n; ++r) {
-      for (int c = 0; c < n; ++c) m[r][c] += w * x[r] * x[c];
-      m[r][2 * n] += w * x[r] * p.e;
+      cols[0][r] += w * std::pow(q, static_cast<LD>(r)) * p.e;
+      for (int c = 0; c < n; ++c) normal[r * n + c] += w * std::pow(q, static_cast<LD>(r + c));
     }
   }
-  for (int r = 0; r < n; ++r) m[r][n + r] = 1;
-  for (int col = 0; col < n; ++col) {
-    int piv = col;
-    for (int r = col + 1; r < n; ++r)
-      if (std::fabs(m[r][col]) > std::fabs(m[piv][col])) piv = r;
-    std::swap(m[piv], m[col]);
-    const LD d = m[col][col];
-    for (LD& v : m[col]) v /= d;
-    for (int r = 0; r < n; ++r) {
-      if (r == col) continue;
-      const LD f = m[r][col];
-      for (int c = 0; c <= 2 * n; ++c) m[r][c] -= f * m[col][c];
-    }
-  }
-  Reference ref;
-  for (int j = 0; j < n; ++j) {
-    ref.a.push_back(m[j][2 * n]);
-    ref.sd.push_back(std::sqrt(m[j][n + j]));
-    ref.cov.emplace_back(m[j].begin() + n, m[j].begin() + 2 * n);
-  }
-  for (const Point& p : pts) {
-    LD y = 0;
-    for (int j = n - 1; j >= 0; --j) y = y * p.q + ref.a[j];
-    const LD r = (p.e - y) / p.ue;
-    ref.chi2 += r * r;
-  }
-  return ref;
+  for (int j = 0; j < n; ++j) cols[j + 1][j] = 1;
+  solveLong(normal, n, cols);
+  Fit f{cols[0], {cols.begin() + 1, cols.end()}};
+  for (const Point& p : pts) f.chi2 += std::pow((p.e - f.at(p.q)) / p.ue, 2);
+  return f;
 }
 
-// Q(a, x) = 1 - P(a, x), with P from its power series
-// x^a e^-x sum x^n / Gamma(a + n + 1), summed in long double.
-LD upperGammaQ(LD a, LD x) {
-  LD term = std::exp(a * std::log(x) - x - std::lgamma(a + 1));
-  LD sum = term;
-  for (int n = 1; n < 10000 && term > sum * 1e-24L; ++n) {
-    term *= x / (a + n);
-    sum += term;
-  }
-  return 1 - sum;
-}
-
-// The fixed-point text of `v` in a field of w with d decimals: no zero
-// before the point, no sign on a value that rounds to zero, asterisks when
-// the text does not fit.
+// Fixed-point text in a field of w with d decimals: no zero before the
+// point, no sign on a value that rounds to zero, asterisks when too long.
 std::string fixedField(LD v, int w, int d) {
+  // The double result of the program and this long double value must print
+  // alike: keep clear of rounding boundaries.
+  const LD x = std::fabs(v) * std::pow(10.0L, d);
+  EXPECT_GT(std::fabs(x - std::floor(x) - 0.5L), 1e-3L) << "reference value on a rounding boundary";
   char buf[80];
   std::snprintf(buf, sizeof buf, "%.*Lf", d, std::fabs(v));
   std::string s = buf;
   if (s.size() > 1 && s[0] == '0' && s[1] == '.') s.erase(0, 1);
   if (v < 0 && s.find_first_not_of("0.") != std::string::npos) s = "-" + s;
-  if (static_cast<int>(s.size()) > w) return std::string(w, '*');
-  return std::string(w - s.size(), ' ') + s;
+  return static_cast<int>(s.size()) > w ? std::string(w, '*') : std::string(w - s.size(), ' ') + s;
 }
 
-// True when `v` lies clear of every rounding boundary of d decimals, so that
-// the program's double result and the long double reference print alike.
-bool clearOfRoundingBoundary(LD v, int d) {
-  const LD x = std::fabs(v) * std::pow(10.0L, d);
-  return std::fabs(x - std::floor(x) - 0.5L) > 1e-3L;
+std::string coefLine(const Fit& f, int i) {  // console form
+  return "a(" + std::to_string(i) + ")" + fixedField(f.a[i - 1], 12, 8) + " " +
+         fixedField(std::sqrt(f.cov[i - 1][i - 1]), 12, 8);
 }
 
-std::string str(LD v) {
-  std::ostringstream s;
-  s << std::setprecision(20) << v;
-  return s.str();
-}
-
-// The coefficient line " a(i)" F12.8 " " F12.8 of the reference.
-std::string coefLine(const Reference& ref, int i) {
-  EXPECT_TRUE(clearOfRoundingBoundary(ref.a[i - 1], 8)) << "a(" << i << ") = " << str(ref.a[i - 1]);
-  EXPECT_TRUE(clearOfRoundingBoundary(ref.sd[i - 1], 8)) << "sd(" << i << ") = " << str(ref.sd[i - 1]);
-  return " a(" + std::to_string(i) + ")" + fixedField(ref.a[i - 1], 12, 8) + " " + fixedField(ref.sd[i - 1], 12, 8);
-}
-
-// ------------------------------------------------------ runs and records
-
-struct Outcome {
-  RunResult r;
-  std::vector<std::string> console;  // console records, echo table included
-  std::vector<std::string> results;  // results-file records
-};
-
-Outcome runCalibration(const std::vector<Point>& pts, int order, std::array<int, 6> opt, double urel = 0.005,
-                       const std::string& input = "") {
-  ScratchDir d;
-  d.write("control.dat", controlFile("points.dat", order, opt));
-  d.write("points.dat", dataFile(pts, urel));
-  Outcome run;
-  run.r = runProgram(d.path(), input);
-  run.console = crlfRecords(run.r.out);
-  run.results = crlfRecords(d.read("results.dat"));
-  return run;
-}
-
-// The console records that follow the echo table of `npt` points.
-std::vector<std::string> afterEcho(const Outcome& run, std::size_t npt) {
-  if (run.console.size() < npt + 1) return {};
-  return {run.console.begin() + static_cast<long>(npt + 1), run.console.end()};
-}
-
-// The value of a "reduced chi2=" record (file form, leading blank included
-// when `file`), after checking the 24-column field of a 64-bit real.
-double reducedChi2(const std::string& rec, bool file) {
-  const std::string head = std::string(file ? " " : "") + "reduced chi2=";
-  EXPECT_EQ(rec.substr(0, head.size()), head) << rec;
-  EXPECT_EQ(rec.size(), head.size() + 24) << rec;
-  const std::string field = rec.substr(head.size());
-  EXPECT_TRUE(std::regex_match(field, std::regex(" *([1-9][0-9]*\\.[0-9]{15}|[0-9]\\.[0-9]{15}E[-+][0-9]{3})")))
-      << "[" << field << "]";
-  return std::strtod(field.c_str(), nullptr);
-}
-
-std::string orderLine(int order, bool file) {
-  char buf[80];
-  std::snprintf(buf, sizeof buf, "%s%11d order polynomial fit with uncertainties in y", file ? " " : "", order);
+std::string orderLine(int order, const char* how) {
+  char buf[96];
+  std::snprintf(buf, sizeof buf, "%11d order polynomial fit with uncertainties in %s", order, how);
   return buf;
 }
 
-::testing::AssertionResult relativelyNear(double got, LD want, LD tol) {
-  const LD diff = std::fabs(got - want);
-  if (diff <= tol * std::fabs(want)) return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure() << std::setprecision(17) << "printed " << got << ", reference "
-                                       << static_cast<double>(want) << ", relative difference "
-                                       << static_cast<double>(diff / std::fabs(want));
+::testing::AssertionResult near(double got, LD want, LD rel) {
+  if (std::fabs(got - want) <= rel * std::fabs(want)) return ::testing::AssertionSuccess();
+  char buf[120];
+  std::snprintf(buf, sizeof buf, "printed %.17g, reference %.20Lg", got, want);
+  return ::testing::AssertionFailure() << buf;
 }
 
-// ----------------------------------------------------------------- data
+struct Outcome {
+  RunResult r;
+  std::vector<std::string> console, results;
+};
 
-// Six indices with unequal uncertainties about 0.95 - 0.004 q + 0.00002 q^2,
-// plus an alternating deviation of c standard deviations at every point.
-std::vector<Point> parabolaPoints(LD c) {
-  const double q[6] = {10, 20, 30, 40, 50, 60};
-  const double ue[6] = {0.003, 0.004, 0.005, 0.003, 0.004, 0.005};
-  std::vector<Point> pts;
-  for (int i = 0; i < 6; ++i) {
-    const LD base = 0.95L - 0.004L * q[i] + 0.00002L * q[i] * q[i];
-    const LD dev = (i % 2 == 0 ? 1 : -1) * c * ue[i];
-    pts.push_back({q[i], 0.2 + 0.02 * i, static_cast<double>(base + dev), ue[i]});
-  }
-  return pts;
+Outcome run(const std::vector<Point>& pts, int order, std::array<int, 6> opt, const std::string& input = "") {
+  ScratchDir d;
+  d.write("control.dat", controlFile("points.dat", order, opt));
+  d.write("points.dat", dataFile(pts));
+  Outcome o{runProgram(d.path(), input), {}, {}};
+  o.console = crlfRecords(o.r.out);
+  o.results = crlfRecords(d.read("results.dat"));
+  return o;
 }
 
-// The parabola data scaled so that the quadratic fit's chi-square is `chi2`.
-std::vector<Point> parabolaWithChi2(LD chi2) {
-  const LD unit = weightedFit(parabolaPoints(1), 3).chi2;
-  return parabolaPoints(std::sqrt(chi2 / unit));
+std::vector<std::string> slice(const std::vector<std::string>& v, std::size_t from, std::size_t n) {
+  from = std::min(from, v.size());
+  return {v.begin() + from, v.begin() + from + std::min(n, v.size() - from)};
+}
+
+// Six points about 0.95 - 0.004 q + 0.00002 q^2 with alternating deviations,
+// scaled so that the quadratic fit's chi-square is `chi2`.
+std::vector<Point> parabola(LD chi2) {
+  const double ue[3] = {0.003, 0.004, 0.005};
+  auto make = [&](LD c) {
+    std::vector<Point> pts;
+    for (int i = 0; i < 6; ++i) {
+      const LD q = 10 * (i + 1), dev = (i % 2 == 0 ? c : -c) * ue[i % 3];
+      pts.push_back({10.0 * (i + 1), 0.2 + 0.02 * i, static_cast<double>(0.95L - 0.004L * q + 0.00002L * q * q + dev),
+                     ue[i % 3]});
+    }
+    return pts;
+  };
+  return make(std::sqrt(chi2 / weightedFit(make(1), 3).chi2));
 }
 
 }  // namespace
 
-TEST(Report, ReferenceSeriesMatchesClosedForms) {
-  // Q(1, x) = e^-x and Q(2, x) = (1 + x) e^-x.
-  EXPECT_NEAR(static_cast<double>(upperGammaQ(1, 4)), std::exp(-4.0), 1e-15);
-  EXPECT_NEAR(static_cast<double>(upperGammaQ(2, 3.5L)), 4.5 * std::exp(-3.5), 1e-15);
-  EXPECT_EQ(fixedField(0.5L, 6, 4), " .5000");
-  EXPECT_EQ(fixedField(-0.00004L, 6, 4), " .0000");
-  EXPECT_EQ(fixedField(1000.25L, 12, 8), "************");
-  EXPECT_EQ(fixedField(-0.0023119L, 12, 8), "  -.00231190");
-}
-
-TEST(Report, WithoutReportSwitchOnlyCoefficientLines) {
-  // opt(4) on but opt(1) off: neither the report nor a probability.
-  const std::vector<Point> pts = examplePoints();
-  const Outcome run = runCalibration(pts, 2, {0, 0, 0, 1, 0, 0});
-  ASSERT_EQ(run.r.status, 0) << run.r.err;
-  const Reference ref = weightedFit(pts, 3);
-  const auto con = afterEcho(run, pts.size());
-  ASSERT_GE(con.size(), 5u) << visible(run.r.out);
-  ASSERT_GE(run.results.size(), 5u);
-  for (int i = 1; i <= 3; ++i) {
-    const std::string line = coefLine(ref, i);
-    EXPECT_EQ(con[i - 1], line.substr(1)) << "console coefficient " << i;
-    EXPECT_EQ(run.results[i - 1], line) << "results coefficient " << i;
-  }
-  // The Monte Carlo report follows at once.
-  EXPECT_EQ(con[3], "");
-  EXPECT_EQ(con[4], "          2 order polynomial fit with uncertainties in x and y");
-  EXPECT_EQ(run.results[3], " ");
-  EXPECT_EQ(run.results[4], "           2 order polynomial fit with uncertainties in x and y");
-  EXPECT_EQ(run.r.out.find("Q="), std::string::npos) << visible(run.r.out);
-  EXPECT_EQ(run.r.out.find("reduced chi2"), std::string::npos) << visible(run.r.out);
-}
-
-TEST(Report, ReportWithoutProbability) {
-  std::vector<Point> pts = examplePoints();
-  const Outcome run = runCalibration(pts, 1, {1, 0, 0, 0, 0, 0});
-  ASSERT_EQ(run.r.status, 0) << run.r.err;
-  const Reference ref = weightedFit(pts, 2);
-  const LD reduced = ref.chi2 / (pts.size() - 2);
-  const auto con = afterEcho(run, pts.size());
-  ASSERT_GE(con.size(), 6u) << visible(run.r.out);
-  EXPECT_EQ(con[0], "");
-  EXPECT_EQ(con[1], orderLine(1, false));
-  EXPECT_TRUE(relativelyNear(reducedChi2(con[2], false), reduced, 1e-11));
-  EXPECT_EQ(con[3], "");
-  EXPECT_EQ(con[4], coefLine(ref, 1).substr(1)) << "no Q= line before the coefficients";
-  EXPECT_EQ(con[5], coefLine(ref, 2).substr(1));
-  // The results file: the same report with its leading blanks.
-  ASSERT_GE(run.results.size(), 6u);
-  EXPECT_EQ(run.results[0], " ");
-  EXPECT_EQ(run.results[1], orderLine(1, true));
-  EXPECT_EQ(run.results[2], " " + con[2]);
-  EXPECT_EQ(run.results[3], " ");
-  EXPECT_EQ(run.results[4], coefLine(ref, 1));
-  EXPECT_EQ(run.results[5], coefLine(ref, 2));
-  EXPECT_EQ(run.r.out.find("Q="), std::string::npos) << visible(run.r.out);
-}
-
-TEST(Report, ProbabilityAndVerdicts) {
-  // Quadratic fits of six points: the probability is Q((6 - 3) / 3, chi2 / 3)
-  // = exp(-chi2 / 3). The first case is believable only with the divisor 3;
-  // with a divisor of 2 it would be Q(1.5, 6) = 0.0074.
+TEST(Report, WeightedFitReports) {
   struct Case {
-    LD chi2;
-    LD qLow, qHigh;  // the band the reference probability must lie in
+    const char* what;
+    std::vector<Point> pts;
+    std::array<int, 6> opt;
+    std::vector<int> orders;  // the orders of the successive fits
     const char* verdict;
-  } cases[] = {
-      {12.0L, 0.01L, 1.0L, " Goodness of fit believable"},
-      {16.5L, 0.001L, 0.01L, " Not so good fit!"},
-      {24.0L, 0.0L, 0.001L, " Bad fit!"},
+    bool endsOnChi2;
+  };
+  std::vector<Point> thousand, tiny, nearLine, scattered;
+  const double dev[8] = {0.3, -0.2, -0.4, 0.1, 0.5, -0.3, 0.2, -0.1};
+  const double small[8] = {0.0004, -0.0007, 0.0002, 0.0005, -0.0006, 0.0001, -0.0003, 0.0006};
+  const double large[8] = {0.006, -0.012, 0.012, -0.006, -0.006, 0.012, -0.012, 0.006};  // leave the slope alone
+  for (int i = 0; i < 8; ++i) {
+    const double q = 1.0 + i;
+    // 1000.3 + 999.6 x: the constant needs 13 characters of its 12-column field.
+    const double x = 0.1 * q;
+    thousand.push_back({x, 0.001, 1000.3 + 999.6 * x + dev[i], 0.5});
+    tiny.push_back({10 * q, 0.5, 0.0005 + dev[i] * 1e-4, 1e-4});
+    // Slope -0.002, deviations well inside the uncertainties: chi-square
+    // below 1 grows towards it while the cubic and quadratic terms go.
+    nearLine.push_back({q, 0.05, 0.95 - 0.002 * q + small[i], 0.01});
+    // Slope -0.0005, deviations of two standard deviations: the linear fit
+    // after the dropped quadratic term moves chi-square away from 1.
+    scattered.push_back({q, 0.05, 0.90 - 0.0005 * q + large[i], 0.005});
+  }
+  // Q = gammq((6 - 3) / 3, chi2 / 3) = exp(-chi2 / 3); with a divisor of 2
+  // the first would be Q(1.5, 6) = 0.0074, not believable.
+  const Case cases[] = {
+      {"opt(1) off: coefficient lines only, a(1) over 1000", thousand, {0, 0, 0, 1, 0, 0}, {1}, nullptr, false},
+      {"order 0 with opt(4) off; the last coefficient is never dropped", tiny, {1, 0, 1, 0, 0, 0}, {0}, nullptr, false},
+      {"believable", parabola(12), {1, 0, 0, 1, 0, 0}, {2}, " Goodness of fit believable", false},
+      {"not so good", parabola(16.5), {1, 0, 0, 1, 0, 0}, {2}, " Not so good fit!", false},
+      {"bad", parabola(24), {1, 0, 0, 1, 0, 0}, {2}, " Bad fit!", false},
+      {"two drops, then a coefficient too large", nearLine, {1, 0, 1, 0, 0, 1}, {3, 2, 1}, nullptr, false},
+      {"one drop, then chi-square moving away from 1", scattered, {1, 0, 1, 0, 0, 1}, {2, 1}, nullptr, true},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.verdict);
-    const std::vector<Point> pts = parabolaWithChi2(c.chi2);
-    const Reference ref = weightedFit(pts, 3);
-    ASSERT_NEAR(static_cast<double>(ref.chi2), static_cast<double>(c.chi2), 1e-9);
-    const LD q = upperGammaQ(3.0L / 3.0L, ref.chi2 / 3.0L);
-    ASSERT_GT(q, c.qLow);
-    ASSERT_LT(q, c.qHigh);
-    const Outcome run = runCalibration(pts, 2, {1, 0, 0, 1, 0, 0});
-    ASSERT_EQ(run.r.status, 0) << run.r.err;
-    const auto con = afterEcho(run, pts.size());
-    ASSERT_GE(con.size(), 9u) << visible(run.r.out);
-    EXPECT_EQ(con[0], "");
-    EXPECT_EQ(con[1], orderLine(2, false));
-    EXPECT_TRUE(relativelyNear(reducedChi2(con[2], false), ref.chi2 / 3.0L, 1e-11));
-    EXPECT_EQ(con[3], "");
-    // "Q=" and a 32-bit real in 15 columns, exponent form below 1.
-    ASSERT_EQ(con[4].size(), 17u) << con[4];
-    EXPECT_TRUE(std::regex_match(con[4], std::regex("Q=   [1-9]\\.[0-9]{6}E-[0-9]{2}"))) << con[4];
-    EXPECT_TRUE(relativelyNear(std::strtod(con[4].c_str() + 2, nullptr), q, 2e-6));
-    EXPECT_EQ(con[5], c.verdict);
-    for (int i = 1; i <= 3; ++i) EXPECT_EQ(con[5 + i], coefLine(ref, i).substr(1));
-    // The probability and the verdict are for the console only.
-    ASSERT_GE(run.results.size(), 7u);
-    const std::string expected[] = {" ", orderLine(2, true), " " + con[2], " ", coefLine(ref, 1),
-                                    coefLine(ref, 2), coefLine(ref, 3)};
-    for (int k = 0; k < 7; ++k) EXPECT_EQ(run.results[k], expected[k]) << "results record " << k;
+    SCOPED_TRACE(c.what);
+    const std::size_t npt = c.pts.size();
+    const Outcome o = run(c.pts, c.orders[0], c.opt, c.opt[5] ? "3.73\n0\n" : "");
+    ASSERT_EQ(o.r.status, 0) << o.r.err;
+    const std::vector<std::string> got = slice(o.console, npt + 1, o.console.size());  // after the echo table
+    std::vector<std::string> con, file;
+    auto both = [&](const std::string& s) {
+      con.push_back(s);
+      file.push_back(" " + s);
+    };
+    auto next = [&] { return con.size() < got.size() ? got[con.size()] : std::string(); };
+    Fit fit;
+    LD prev = 1e10L;
+    for (std::size_t p = 0; p < c.orders.size(); ++p) {
+      const int n = c.orders[p] + 1;
+      fit = weightedFit(c.pts, n);
+      if (c.opt[2]) {  // the data drop exactly the coefficients the case says
+        ASSERT_EQ(n > 1 && std::fabs(fit.a.back()) < 0.001L && std::fabs(1 - fit.chi2) < std::fabs(1 - prev),
+                  p + 1 < c.orders.size());
+      }
+      prev = fit.chi2;
+      if (!c.opt[0]) continue;
+      both("");
+      both(orderLine(n - 1, "y"));
+      const std::string chi = next();
+      EXPECT_TRUE(chi.size() == 37 && std::regex_match(chi, std::regex("reduced chi2= *([1-9][0-9]*\\.[0-9]{15}|"
+                                                                       "[0-9]\\.[0-9]{15}E[-+][0-9]{3})")))
+          << chi;
+      EXPECT_TRUE(near(std::strtod(chi.c_str() + 13, nullptr), fit.chi2 / (npt - n), 1e-10));
+      both(chi);
+      both("");
+      if (c.opt[3]) {
+        const std::string q = next();
+        EXPECT_TRUE(std::regex_match(q, std::regex("Q=   [1-9]\\.[0-9]{6}E-[0-9]{2}"))) << q;
+        EXPECT_TRUE(near(std::strtod(q.c_str() + 2, nullptr), std::exp(-fit.chi2 / 3), 2e-6));
+        con.insert(con.end(), {q, c.verdict});
+      }
+      if (p + 1 < c.orders.size()) {
+        char buf[80];
+        std::snprintf(buf, sizeof buf, " Coefficient order%11d negligible", n - 1);
+        con.push_back(buf);
+      }
+    }
+    if (c.endsOnChi2) {
+      ASSERT_LT(std::fabs(fit.a.back()), 0.001L) << "the last coefficient is negligible too";
+    }
+    for (int i = 1; i <= c.orders.back() + 1; ++i) both(coefLine(fit, i));
+    both("");
+    both(orderLine(c.orders.back(), "x and y"));
+    EXPECT_EQ(slice(got, 0, con.size()), con) << visible(o.r.out);
+    EXPECT_EQ(slice(o.results, 0, file.size()), file);
+    if (c.opt[5]) {
+      // The first answer is the last weighted fit's polynomial, free of any
+      // coefficient dropped on the way.
+      const std::string first = "Quenching index:     3.73  Detection efficiency:" + fixedField(fit.at(3.73L), 6, 4) +
+                                " +/-" + fixedField(fit.sdAt(3.73L), 6, 4);
+      EXPECT_NE(std::find(got.begin(), got.end(), first), got.end()) << first << " in\n" << visible(o.r.out);
+    }
   }
 }
 
-TEST(Report, OrderZeroListsOneCoefficient) {
-  // A constant: the weighted mean. Q = Q(npt - 1, chi2).
-  const std::vector<Point> pts = {{10, 0.5, 0.912, 0.004}, {20, 0.5, 0.908, 0.003}, {30, 0.5, 0.917, 0.005},
-                                  {40, 0.5, 0.906, 0.004}, {50, 0.5, 0.910, 0.006}};
-  const Reference ref = weightedFit(pts, 1);
-  const LD q = upperGammaQ(4, ref.chi2);
-  ASSERT_GT(q, 0.01L);
-  const Outcome run = runCalibration(pts, 0, {1, 0, 1, 1, 0, 0});
-  ASSERT_EQ(run.r.status, 0) << run.r.err;
-  const auto con = afterEcho(run, pts.size());
-  ASSERT_GE(con.size(), 9u) << visible(run.r.out);
-  EXPECT_EQ(con[1], orderLine(0, false));
-  EXPECT_TRUE(relativelyNear(reducedChi2(con[2], false), ref.chi2 / 4, 1e-11));
-  EXPECT_TRUE(relativelyNear(std::strtod(con[4].c_str() + 2, nullptr), q, 2e-6)) << con[4];
-  EXPECT_EQ(con[5], " Goodness of fit believable");
-  // opt(3) on, but the last coefficient is never dropped.
-  EXPECT_EQ(con[6], coefLine(ref, 1).substr(1));
-  EXPECT_EQ(con[7], "");
-  EXPECT_EQ(con[8], "          0 order polynomial fit with uncertainties in x and y");
-  ASSERT_GE(run.results.size(), 6u);
-  EXPECT_EQ(run.results[4], coefLine(ref, 1));
-  EXPECT_EQ(run.results[5], " ");
-}
-
-TEST(Report, DroppingNegligibleCoefficients) {
+TEST(Report, FitsThatCannotBeMadeEndTheRun) {
   struct Case {
     const char* what;
     std::vector<Point> pts;
     int order;
-    std::vector<int> orders;  // the orders of the successive fits
-  };
-  // Points close to a straight line of slope -0.002, with deviations well
-  // inside their uncertainties: chi-square stays below 1 and grows towards
-  // it as coefficients go, so the cubic and the quadratic terms are dropped
-  // and the slope, of magnitude 0.002, stays.
-  std::vector<Point> nearLine, scattered;
-  const double small[8] = {0.0004, -0.0007, 0.0002, 0.0005, -0.0006, 0.0001, -0.0003, 0.0006};
-  // Symmetric about the middle index, so they leave the slope alone.
-  const double large[8] = {0.006, -0.012, 0.012, -0.006, -0.006, 0.012, -0.012, 0.006};
-  for (int i = 0; i < 8; ++i) {
-    const double q = 1.0 + i;
-    nearLine.push_back({q, 0.05, 0.95 - 0.002 * q + small[i], 0.01});
-    // A slope of -0.0005 under deviations of about two standard deviations:
-    // chi-square far above 1, so the linear fit that follows the dropped
-    // quadratic term moves away from 1 and ends the loop, though its slope
-    // is negligible too.
-    scattered.push_back({q, 0.05, 0.90 - 0.0005 * q + large[i], 0.005});
-  }
-  const Case cases[] = {
-      {"two drops, then a coefficient too large", nearLine, 3, {3, 2, 1}},
-      {"one drop, then chi-square moving away from 1", scattered, 2, {2, 1}},
+    std::string outTail, errRegex;
+    std::vector<std::string> results;
+  } cases[] = {
+      {"zero efficiency uncertainty: M6103 in the first fit, only the echo table printed",
+       {{10, 0.5, 0.90, 0.01}, {20, 0.5, 0.80, 0.0}, {30, 0.5, 0.70, 0.01}, {40, 0.5, 0.61, 0.01}},
+       1,
+       "Q index   Effic     sdev\r\n  10.00   90.00    1.00\r\n  20.00   80.00     .00\r\n"
+       "  30.00   70.00    1.00\r\n  40.00   61.00    1.00\r\n",
+       "^\r\n[^\r\n]*run-time error M6103: MATH\r\n- floating-point error: divide by zero\r\n"
+       "[\\s\\S]*\r\n\t\tfrom main program in [^\r\n]*\r\n$",
+       {}},
+      {"as many points as coefficients: division by zero right after the order line",
+       {{10, 0.5, 0.90, 0.01}, {20, 0.5, 0.80, 0.01}, {30, 0.5, 0.75, 0.01}},
+       2,
+       std::string("\r\n\r\n") + orderLine(2, "y") + "\r\n",
+       "run-time error M610[13]: MATH\r\n- floating-point error: ",
+       {" ", std::string(" ") + orderLine(2, "y")}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    // The expected sequence follows from the reference fits.
-    std::vector<Reference> refs;
-    LD prev = 1e10L;
-    for (int order : c.orders) {
-      refs.push_back(weightedFit(c.pts, order + 1));
-      const Reference& r = refs.back();
-      const bool drops = std::fabs(r.a[order]) < 0.001L && std::fabs(1 - r.chi2) < std::fabs(1 - prev);
-      ASSERT_EQ(drops, order != c.orders.back()) << "order " << order << " a=" << str(r.a[order])
-                                                  << " chi2=" << str(r.chi2);
-      prev = r.chi2;
-    }
-    const Reference& last = refs.back();
-    if (c.orders.size() == 2) {
-      // The last fit stays because of its chi-square alone.
-      ASSERT_LT(std::fabs(last.a.back()), 0.001L);
-      ASSERT_GT(last.chi2, refs[0].chi2);
-      ASSERT_GT(refs[0].chi2, 1);
-    }
-    // One query: its first answer is the last weighted fit's polynomial,
-    // free of any coefficient dropped on the way.
-    const Outcome run = runCalibration(c.pts, c.order, {1, 0, 1, 0, 0, 1}, 0.005, "3.73\n0\n");
-    ASSERT_EQ(run.r.status, 0) << run.r.err;
-    const auto got = afterEcho(run, c.pts.size());
-    // Expected records; the chi-square fields are checked by value and then
-    // taken over.
-    std::vector<std::string> con, file;
-    for (std::size_t p = 0; p < c.orders.size(); ++p) {
-      const int order = c.orders[p];
-      const LD reduced = refs[p].chi2 / static_cast<LD>(c.pts.size() - order - 1);
-      const std::size_t k = con.size() + 2, kf = file.size() + 2;
-      ASSERT_GT(got.size(), k) << visible(run.r.out);
-      ASSERT_GT(run.results.size(), kf);
-      EXPECT_TRUE(relativelyNear(reducedChi2(got[k], false), reduced, 1e-10)) << "order " << order;
-      con.insert(con.end(), std::initializer_list<std::string>{"", orderLine(order, false), got[k], ""});
-      file.insert(file.end(), std::initializer_list<std::string>{" ", orderLine(order, true), run.results[kf], " "});
-      EXPECT_EQ(run.results[kf], " " + got[k]);
-      if (p + 1 < c.orders.size()) {
-        char buf[80];
-        std::snprintf(buf, sizeof buf, " Coefficient order%11d negligible", order);
-        con.push_back(buf);
-      }
-    }
-    for (int i = 1; i <= c.orders.back() + 1; ++i) {
-      con.push_back(coefLine(last, i).substr(1));
-      file.push_back(coefLine(last, i));
-    }
-    ASSERT_GE(got.size(), con.size()) << visible(run.r.out);
-    for (std::size_t k = 0; k < con.size(); ++k) EXPECT_EQ(got[k], con[k]) << "console record " << k;
-    ASSERT_GE(run.results.size(), file.size() + 2);
-    for (std::size_t k = 0; k < file.size(); ++k) EXPECT_EQ(run.results[k], file[k]) << "results record " << k;
-    ASSERT_TRUE(clearOfRoundingBoundary(last.at(3.73L), 4)) << str(last.at(3.73L));
-    ASSERT_TRUE(clearOfRoundingBoundary(last.sdAt(3.73L), 4)) << str(last.sdAt(3.73L));
-    const std::string first = "Quenching index:     3.73  Detection efficiency:" + fixedField(last.at(3.73L), 6, 4) +
-                              " +/-" + fixedField(last.sdAt(3.73L), 6, 4);
-    const std::size_t q = con.size();
-    EXPECT_NE(std::find(got.begin() + static_cast<long>(q), got.end(), first), got.end())
-        << "first answer " << first << " in\n" << visible(run.r.out);
-    EXPECT_EQ(run.results[file.size()], " ");
-    EXPECT_EQ(run.results[file.size() + 1].substr(0, 12), std::string(11, ' ') + std::to_string(c.orders.back()));
+    const Outcome o = run(c.pts, c.order, {1, 0, 1, 1, 1, 1});
+    EXPECT_EQ(o.r.status, 1);
+    EXPECT_TRUE(o.r.out.ends_with(c.outTail)) << visible(o.r.out);
+    EXPECT_TRUE(std::regex_search(o.r.err, std::regex(c.errRegex))) << visible(o.r.err);
+    EXPECT_EQ(o.results, c.results);
   }
-}
-
-TEST(Report, CoefficientOfAThousandShowsAsterisks) {
-  // 1000.3 + 999.6 q: the constant needs 13 characters in the 12.8 field,
-  // the slope exactly 12.
-  std::vector<Point> pts;
-  const double dev[8] = {0.3, -0.2, -0.4, 0.1, 0.5, -0.3, 0.2, -0.1};
-  for (int i = 0; i < 8; ++i) {
-    const double q = 0.1 * (i + 1);
-    pts.push_back({q, 0.001, 1000.3 + 999.6 * q + dev[i], 0.5});
-  }
-  const Reference ref = weightedFit(pts, 2);
-  ASSERT_GE(ref.a[0], 1000);
-  ASSERT_LT(ref.a[1], 1000);
-  const Outcome run = runCalibration(pts, 1, {0, 0, 0, 0, 0, 0});
-  ASSERT_EQ(run.r.status, 0) << run.r.err;
-  const auto con = afterEcho(run, pts.size());
-  ASSERT_GE(con.size(), 2u) << visible(run.r.out);
-  EXPECT_EQ(con[0], "a(1)************ " + fixedField(ref.sd[0], 12, 8));
-  EXPECT_EQ(con[0], coefLine(ref, 1).substr(1));
-  EXPECT_EQ(con[1], coefLine(ref, 2).substr(1));
-  EXPECT_EQ(con[1].substr(4, 4), "999.") << con[1];
-  ASSERT_GE(run.results.size(), 2u);
-  EXPECT_EQ(run.results[0], coefLine(ref, 1));
-  EXPECT_EQ(run.results[1], coefLine(ref, 2));
-}
-
-TEST(Report, ZeroEfficiencyUncertaintyEndsTheRunInTheFirstFit) {
-  std::vector<Point> pts = {{10, 0.5, 0.90, 0.01}, {20, 0.5, 0.80, 0.0}, {30, 0.5, 0.70, 0.01},
-                            {40, 0.5, 0.61, 0.01}};
-  const Outcome run = runCalibration(pts, 1, {1, 0, 1, 1, 1, 1});
-  EXPECT_EQ(run.r.status, 1);
-  // Standard output holds the echo table alone, with its last line break.
-  std::string echo = "Q index   Effic     sdev";
-  for (const Point& p : pts)
-    echo += "\r\n" + fixedField(p.q, 7, 2) + "  " + fixedField(100.0L * p.e, 6, 2) + "  " +
-            fixedField(100.0L * p.ue, 6, 2);
-  EXPECT_EQ(run.r.out, echo + "\r\n") << visible(run.r.out);
-  EXPECT_TRUE(run.results.empty());
-  EXPECT_TRUE(std::regex_search(run.r.err, std::regex("^\r\n[^\r\n]*run-time error M6103: MATH\r\n"
-                                                       "- floating-point error: divide by zero\r\n")))
-      << visible(run.r.err);
-  EXPECT_TRUE(std::regex_search(run.r.err, std::regex("\r\n\t\tfrom main program in [^\r\n]*\r\n$")))
-      << visible(run.r.err);
-}
-
-TEST(Report, NoDegreesOfFreedomEndsTheRunAfterTheOrderLine) {
-  const std::vector<Point> pts = {{10, 0.5, 0.90, 0.01}, {20, 0.5, 0.80, 0.01}, {30, 0.5, 0.75, 0.01}};
-  const Outcome run = runCalibration(pts, 2, {1, 0, 0, 1, 0, 0});
-  EXPECT_EQ(run.r.status, 1);
-  const std::string tail = "\r\n\r\n" + orderLine(2, false) + "\r\n";
-  ASSERT_GE(run.r.out.size(), tail.size()) << visible(run.r.out);
-  EXPECT_EQ(run.r.out.substr(run.r.out.size() - tail.size()), tail) << visible(run.r.out);
-  EXPECT_EQ(run.r.out.find("reduced"), std::string::npos) << visible(run.r.out);
-  EXPECT_TRUE(std::regex_search(run.r.err, std::regex("run-time error M610[13]: MATH\r\n- floating-point error: ")))
-      << visible(run.r.err);
-  // The results file keeps what was written before the division.
-  const std::vector<std::string> file = {" ", orderLine(2, true)};
-  EXPECT_EQ(run.results, file);
 }
