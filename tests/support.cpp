@@ -1,7 +1,5 @@
 #include "support.h"
 
-#include "records/sanitize.h"
-
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
