@@ -235,12 +235,13 @@ TEST(Run, PointCountTooLargeForMemoryEndsWithAllocateReport) {
       {"a store of 171 TB", "2147483647", false},
       {"a store of 8 GB in 1 GB of address space", "100000", true},
   };
+#if defined(__SANITIZE_ADDRESS__)
+  // Under the sanitizer its own allocator answers (with a warning of its own),
+  // and its shadow memory needs more address space than any limit leaves.
+  GTEST_SKIP() << "allocation failures are the sanitizer's own in this build";
+#endif
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-#if defined(__SANITIZE_ADDRESS__)
-    // The sanitizer's shadow memory needs more address space than any limit leaves.
-    if (c.limited) continue;
-#endif
     ScratchDir d;
     writeExample(d);
     d.write("points.dat", std::string(c.count) + " 0.005\n12.3 0.42 0.946 0.0021\n");
