@@ -13,33 +13,12 @@
 #include <utility>
 #include <vector>
 
+#include "records/listin.h"
 #include "records/runtime.h"
 
 namespace tarvel {
 
 namespace {
-
-// Splits a byte string into lines ending in LF or CR LF; the last line may
-// lack its line end.
-class BufferLines : public LineSource {
- public:
-  explicit BufferLines(std::string bytes) : bytes_(std::move(bytes)) {}
-  bool nextLine(std::string& line) override {
-    if (pos_ >= bytes_.size()) return false;
-    std::size_t end = bytes_.find('\n', pos_);
-    std::size_t next = end == std::string::npos ? bytes_.size() : end + 1;
-    if (end == std::string::npos) end = bytes_.size();
-    std::size_t stop = end;
-    if (stop > pos_ && bytes_[stop - 1] == '\r' && end != bytes_.size()) --stop;
-    line.assign(bytes_, pos_, stop - pos_);
-    pos_ = next;
-    return true;
-  }
-
- private:
-  std::string bytes_;
-  std::size_t pos_ = 0;
-};
 
 // Standard input read line by line through one buffer shared by every
 // console read (list-directed reads, the pause, the file-name prompt).
@@ -91,7 +70,7 @@ struct FileUnit {
   int fd = -1;
   bool output = false;
   std::string pending;                 // output records not yet written
-  std::unique_ptr<BufferLines> input;  // the whole input file
+  std::unique_ptr<MemoryLines> input;  // the whole input file
 };
 
 struct FileId {
@@ -237,7 +216,7 @@ OpenResult openUnit(int unit, std::string_view rawName, Status status) {
       bytes.append(buf, static_cast<std::size_t>(n));
     }
     u.fd = fd;
-    u.input = std::make_unique<BufferLines>(std::move(bytes));
+    u.input = std::make_unique<MemoryLines>(std::move(bytes));
   } else {
     // Never empty a file that the run reads or has written.
     struct stat st;
