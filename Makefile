@@ -6,7 +6,7 @@ JOBS        ?= 2
 
 FUZZ_SECONDS ?= 1800
 
-.PHONY: demo test check-sanitize fuzz deps configure build bench clean
+.PHONY: demo test check-sanitize fuzz deps configure build programs bench clean
 
 # Installs the toolchain and test libraries when they are missing (Debian).
 deps:
@@ -24,7 +24,10 @@ configure: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release >/dev/null
 
 build: configure
-	cmake --build $(BUILD) -j$(JOBS)
+	cmake --build $(BUILD) -j$(JOBS) -- --no-print-directory
+
+programs: configure
+	cmake --build $(BUILD) -j$(JOBS) --target tarvel1 tarvel1-plot -- --no-print-directory
 
 # A Debug build of the program alone, whose output must match the Release build byte for byte.
 $(DEBUG_BUILD)/tarvel1: deps FORCE
@@ -62,7 +65,7 @@ fuzz: deps
 	  -- build-afl/fuzz_run @@ > build-afl/afl.log 2>&1; \
 	wait; tail -n 15 build-fuzz/listin.log; grep -E 'execs_done|saved_crashes|saved_hangs' build-afl/findings/default/fuzzer_stats
 
-demo: build
+demo: programs
 	@rm -rf demo && mkdir demo && cp examples/control.dat examples/points.dat demo/
 	@echo "=== tarvel1 in $(CURDIR)/demo: console output ==="
 	@cd demo && { ../$(BUILD)/tarvel1; echo "(exit status $$?)"; } | tr -d '\r'
