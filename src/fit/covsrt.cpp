@@ -1,6 +1,7 @@
 #include "fit/covsrt.h"
 
 #include <cstddef>
+#include <utility>
 
 namespace tarvel {
 
@@ -20,16 +21,8 @@ void covsrt(double* covar, int ndim, int npar, const int* ifit, int nfit) {
   int k = nfit;
   for (int j = npar; j >= 1; --j) {
     if (ifit[j - 1] == 0) continue;
-    for (int i = 1; i <= npar; ++i) {
-      const double swap = c(i, k);
-      c(i, k) = c(i, j);
-      c(i, j) = swap;
-    }
-    for (int i = 1; i <= npar; ++i) {
-      const double swap = c(k, i);
-      c(k, i) = c(j, i);
-      c(j, i) = swap;
-    }
+    for (int i = 1; i <= npar; ++i) std::swap(c(i, k), c(i, j));
+    for (int i = 1; i <= npar; ++i) std::swap(c(k, i), c(j, i));
     k = k - 1;
   }
 }

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstddef>
 #include <string>
+#include <utility>
 
 #include "records/runtime.h"
 
@@ -46,16 +47,8 @@ void gaussj(double* mat, int nord, int ndim, double* rhs, int nrhs, int nrhsdim)
 
     // Bring the pivot onto the diagonal by exchanging rows.
     if (irow != icol) {
-      for (int l = 1; l <= nord; ++l) {
-        const double dum = m(irow, l);
-        m(irow, l) = m(icol, l);
-        m(icol, l) = dum;
-      }
-      for (int l = 1; l <= nrhs; ++l) {
-        const double dum = b(irow, l);
-        b(irow, l) = b(icol, l);
-        b(icol, l) = dum;
-      }
+      for (int l = 1; l <= nord; ++l) std::swap(m(irow, l), m(icol, l));
+      for (int l = 1; l <= nrhs; ++l) std::swap(b(irow, l), b(icol, l));
     }
     indxr[i - 1] = irow;
     indxc[i - 1] = icol;
@@ -87,11 +80,7 @@ void gaussj(double* mat, int nord, int ndim, double* rhs, int nrhs, int nrhsdim)
     const int r = indxr[l - 1];
     const int c = indxc[l - 1];
     if (r == c) continue;
-    for (int k = 1; k <= nord; ++k) {
-      const double dum = m(k, r);
-      m(k, r) = m(k, c);
-      m(k, c) = dum;
-    }
+    for (int k = 1; k <= nord; ++k) std::swap(m(k, r), m(k, c));
   }
 }
 
