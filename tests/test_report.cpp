@@ -156,13 +156,13 @@ TEST(Report, WeightedFitReports) {
     // after the dropped quadratic term moves chi-square away from 1.
     scattered.push_back({q, 0.05, 0.90 - 0.0005 * q + large[i], 0.005});
   }
-  // Q = gammq((6 - 3) / 3, chi2 / 3) = exp(-chi2 / 3); with a divisor of 2
-  // the first would be Q(1.5, 6) = 0.0074, not believable.
+  // Q is the chi-square probability of 6 - 3 degrees of freedom,
+  // erfc(sqrt(chi2 / 2)) + sqrt(2 chi2 / pi) exp(-chi2 / 2).
   const Case cases[] = {
       {"opt(1) off: coefficient lines only, a(1) over 1000", thousand, {0, 0, 0, 1, 0, 0}, {1}, nullptr, false},
       {"order 0 with opt(4) off; the last coefficient is never dropped", tiny, {1, 0, 1, 0, 0, 0}, {0}, nullptr, false},
-      {"believable", parabola(12), {1, 0, 0, 1, 0, 0}, {2}, " Goodness of fit believable", false},
-      {"not so good", parabola(16.5), {1, 0, 0, 1, 0, 0}, {2}, " Not so good fit!", false},
+      {"believable", parabola(10), {1, 0, 0, 1, 0, 0}, {2}, " Goodness of fit believable", false},
+      {"not so good", parabola(12), {1, 0, 0, 1, 0, 0}, {2}, " Not so good fit!", false},
       {"bad", parabola(24), {1, 0, 0, 1, 0, 0}, {2}, " Bad fit!", false},
       {"two drops, then a coefficient too large", nearLine, {1, 0, 1, 0, 0, 1}, {3, 2, 1}, nullptr, false},
       {"one drop, then chi-square moving away from 1", scattered, {1, 0, 1, 0, 0, 1}, {2, 1}, nullptr, true},
@@ -202,7 +202,9 @@ TEST(Report, WeightedFitReports) {
       if (c.opt[3]) {
         const std::string q = next();
         EXPECT_TRUE(std::regex_match(q, std::regex("Q=   [1-9]\\.[0-9]{6}E-[0-9]{2}"))) << q;
-        EXPECT_TRUE(near(std::strtod(q.c_str() + 2, nullptr), std::exp(-fit.chi2 / 3), 2e-6));
+        const LD x = fit.chi2 / 2;
+        EXPECT_TRUE(near(std::strtod(q.c_str() + 2, nullptr),
+                         std::erfc(std::sqrt(x)) + 2 * std::sqrt(x / std::acos(-1.0L)) * std::exp(-x), 2e-6));
         con.insert(con.end(), {q, c.verdict});
       }
       if (p + 1 < c.orders.size()) {

@@ -170,9 +170,9 @@ void weightedFit(RunState& s) {
       writeList(kResults, {listText("reduced chi2="), listReal(reduced)});
       writeList(kResults, {});
       STMT();
-      const double shape = static_cast<double>(isub(s.npt, s.ncoef)) / static_cast<double>(s.ncoef);
-      const double arg = s.chi2 / static_cast<double>(s.ncoef);
-      s.Q = static_cast<float>(gammq(shape, arg));
+      // The chi-square probability of npt - ncoef degrees of freedom.
+      const double shape = static_cast<double>(isub(s.npt, s.ncoef)) / 2.0;
+      s.Q = static_cast<float>(gammq(shape, s.chi2 / 2.0));
       if (s.opt[4] == 1) {
         writeList(kConsole, {listText("Q="), listReal32(s.Q)});
         const double q = s.Q;
