@@ -126,9 +126,9 @@ std::string nameForBlank(int unit) {
     consoleWrite("File name missing or blank - please enter file name\r\nUNIT " + std::to_string(unit) + "? ");
     std::string line;
     if (!readConsoleLine(line)) fatalIo(err::kEndOfFile, "OPEN", "CON", "end of file encountered");
-    // Interactively the echoed Enter ends the prompt line; otherwise the next
-    // record still needs its line break.
-    pending = !consoleInteractive();
+    // The prompt is no record and leaves linePending alone; interactively the
+    // echoed Enter ends the prompt line.
+    if (consoleInteractive()) pending = false;
     std::string name = trimBlanks(line);
     if (!name.empty()) return name;
   }
