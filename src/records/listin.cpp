@@ -336,7 +336,7 @@ bool MemoryLines::nextLine(std::string& line) {
   const bool terminated = end != std::string::npos;
   if (!terminated) end = bytes_.size();
   std::size_t stop = end;
-  if (terminated && stop > pos_ && bytes_[stop - 1] == '\r') --stop;  // CR LF
+  if (stop > pos_ && bytes_[stop - 1] == '\r') --stop;  // CR LF, or a CR at the end of input
   line.assign(bytes_, pos_, stop - pos_);
   pos_ = terminated ? end + 1 : end;
   if (console_ && !line.empty() && line.back() == '\x1a') {

@@ -88,8 +88,8 @@ inline std::optional<ListError> readListStatement(LineSource& src, std::initiali
 void readList(int unit, std::initializer_list<ListItem> items);
 
 // Lines of an in-memory byte string. A line ends in CR LF or LF; the last
-// line may lack its end. With `console`, a line ending in Ctrl-Z (char 26)
-// is end of file, from then on, as on the console.
+// line may lack its end, or end in a CR alone. With `console`, a line ending
+// in Ctrl-Z (char 26) is end of file, from then on, as on the console.
 class MemoryLines : public LineSource {
  public:
   explicit MemoryLines(std::string bytes, bool console = false);

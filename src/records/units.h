@@ -61,8 +61,9 @@ void setCommandLine(int argc, char** argv);
 [[noreturn]] void stopRun(int status);
 
 // Lines of an input unit (unit 2 or the console). nextLine() returns false at
-// end of file; the line has no line terminator (CR LF or LF removed). On the
-// console, a line that ends in Ctrl-Z is end of file.
+// end of file; the line has no line terminator (CR LF or LF removed, and a CR
+// directly before the end of input). On the console, a line that ends in
+// Ctrl-Z is end of file.
 class LineSource {
  public:
   virtual ~LineSource() = default;
