@@ -188,6 +188,11 @@ OpenResult openUnit(int unit, std::string_view rawName, Status status) {
   r.name = trimBlanks(rawName);
   if (r.name.empty()) r.name = nameForBlank(unit);
   closeUnit(unit);
+  // The system would cut the name at a NUL and open another file.
+  if (r.name.find('\0') != std::string::npos) {
+    r.reason = "the name holds a NUL character";
+    return r;
+  }
   FileUnit u;
   u.name = r.name;
   if (status == Status::Old) {
