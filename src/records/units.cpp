@@ -202,8 +202,9 @@ OpenResult openUnit(int unit, std::string_view rawName, Status status) {
       return r;
     }
     struct stat st;
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-      r.reason = S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : std::strerror(errno);
+    const bool known = ::fstat(fd, &st) == 0;
+    if (!known || S_ISDIR(st.st_mode)) {
+      r.reason = std::strerror(known ? EISDIR : errno);
       ::close(fd);
       return r;
     }
