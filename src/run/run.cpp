@@ -17,6 +17,7 @@
 #include "stats/gammq.h"
 #include "stats/gasdev.h"
 #include "run/run.h"
+#include "run/warnings.h"
 
 namespace tarvel {
 
@@ -131,6 +132,7 @@ void startUp(RunState& s) {
     if (s.qe(i) < s.qmin) s.qmin = s.qe(i);
     if (s.qe(i) > s.qmax) s.qmax = s.qe(i);
   }
+  warnAboutPoints(s);
   closeUnit(kInput);
   STMT();
   s.ncoef = iadd(s.ncoef, 1);
