@@ -16,6 +16,7 @@
 #include "stats/calib.h"
 #include "stats/gammq.h"
 #include "stats/gasdev.h"
+#include "run/options.h"
 #include "run/run.h"
 #include "run/warnings.h"
 
@@ -368,6 +369,7 @@ void interpolation(RunState& s) {
 
 void runCalibration(int argc, char** argv) {
   enableFloatingPointTraps();
+  argc = takeOptions(argc, argv);
   setCommandLine(argc, argv);
   FrameScope frame(nullptr, "run.cpp", __LINE__);
   mainFrame = &frame;
