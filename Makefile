@@ -9,9 +9,9 @@ FUZZ_SECONDS ?= 1800
 .PHONY: demo test check-sanitize fuzz configure build programs bench clean
 
 # What each command needs, installed by tools/deps.sh when missing (Debian):
-# the programs need the compiler and CMake; the tests add
+# the programs need the compiler, CMake and nlohmann/json; the tests add
 # GoogleTest, the benchmarks Google Benchmark.
-PROGRAM_DEPS = g++=g++ cmake=cmake
+PROGRAM_DEPS = g++=g++ cmake=cmake nlohmann-json3-dev=/usr/include/nlohmann/json.hpp
 TEST_DEPS    = $(PROGRAM_DEPS) libgtest-dev=/usr/include/gtest/gtest.h
 BENCH_DEPS   = $(PROGRAM_DEPS) libbenchmark-dev=/usr/include/benchmark/benchmark.h
 deps         = @sh tools/deps.sh $(1)

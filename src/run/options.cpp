@@ -3,8 +3,10 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <string_view>
 
+#include "run/record.h"
 #include "run/version.h"
 
 namespace tarvel {
@@ -12,7 +14,7 @@ namespace tarvel {
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: tarvel1 [NAME...]\n"
+    "Usage: tarvel1 [--json FILE] [NAME...]\n"
     "       tarvel1 --help | --version\n"
     "\n"
     "Fits a calibration curve of detection efficiency against a quenching index:\n"
@@ -30,6 +32,8 @@ constexpr const char* kUsage =
     "  standard output   the points, the fits, their coefficients and covariance\n"
     "  the results file  the same reports, the residual table, the answers\n"
     "  courbe.dat        the tabulated curve, when opt(5) is 1\n"
+    "  FILE              with --json: every figure of the run at full precision\n"
+    "                    (JSON), written only when the run ends normally\n"
     "A blank file name in control.dat ('') is taken from the NAMEs, in order.\n"
     "Warnings about the points go to standard error.\n"
     "\n"
@@ -37,6 +41,16 @@ constexpr const char* kUsage =
     "2 a file cannot be opened or would overwrite another file of the run.\n"
     "\n"
     "tarvel1-plot, run afterwards in the same directory, draws courbe.svg.\n";
+
+[[noreturn]] void usageError(const char* what) {
+  std::fprintf(stderr, "tarvel1: %s\nTry 'tarvel1 --help'.\n", what);
+  std::exit(2);
+}
+
+std::string trimmed(std::string_view s) {
+  const std::size_t b = s.find_first_not_of(" \t");
+  return b == std::string_view::npos ? "" : std::string(s.substr(b, s.find_last_not_of(" \t") - b + 1));
+}
 
 }  // namespace
 
@@ -52,7 +66,19 @@ int takeOptions(int argc, char** argv) {
       std::exit(0);
     }
   }
-  return argc;
+  int kept = 1;
+  bool json = false;
+  for (int i = 1; i < argc; ++i) {
+    if (std::string_view(argv[i]) != "--json") {
+      argv[kept++] = argv[i];
+      continue;
+    }
+    if (json) usageError("--json is given twice");
+    if (i + 1 >= argc || trimmed(argv[i + 1]).empty()) usageError("--json needs a file name");
+    json = true;
+    requestRecord(trimmed(argv[++i]));
+  }
+  return kept;
 }
 
 }  // namespace tarvel
