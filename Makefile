@@ -6,50 +6,52 @@ JOBS        ?= 2
 
 FUZZ_SECONDS ?= 1800
 
-.PHONY: demo test check-sanitize fuzz deps configure build programs bench clean
+.PHONY: demo test check-sanitize fuzz configure build programs bench clean
 
-# Installs the toolchain and test libraries when they are missing (Debian).
-deps:
-	@missing=""; \
-	command -v cmake >/dev/null 2>&1 || missing="$$missing cmake"; \
-	command -v g++ >/dev/null 2>&1 || missing="$$missing g++"; \
-	[ -f /usr/include/gtest/gtest.h ] || missing="$$missing libgtest-dev"; \
-	[ -f /usr/include/benchmark/benchmark.h ] || missing="$$missing libbenchmark-dev"; \
-	if [ -n "$$missing" ]; then \
-	  echo "Installing:$$missing"; \
-	  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing; \
-	fi
+# What each command needs, installed by tools/deps.sh when missing (Debian):
+# the programs need the compiler, CMake and nlohmann/json; the tests add
+# GoogleTest, the benchmarks Google Benchmark.
+PROGRAM_DEPS = g++=g++ cmake=cmake nlohmann-json3-dev=/usr/include/nlohmann/json.hpp
+TEST_DEPS    = $(PROGRAM_DEPS) libgtest-dev=/usr/include/gtest/gtest.h
+BENCH_DEPS   = $(PROGRAM_DEPS) libbenchmark-dev=/usr/include/benchmark/benchmark.h
+deps         = @sh tools/deps.sh $(1)
+# Tests are configured in when GoogleTest is there.
+TESTS_ON     = $$([ -f /usr/include/gtest/gtest.h ] && echo ON || echo OFF)
 
-configure: deps
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release >/dev/null
+configure:
+	$(call deps,$(TEST_DEPS))
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DTARVEL_TESTS=ON >/dev/null
 
 build: configure
 	cmake --build $(BUILD) -j$(JOBS) -- --no-print-directory
 
-programs: configure
+programs:
+	$(call deps,$(PROGRAM_DEPS))
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DTARVEL_TESTS=$(TESTS_ON) >/dev/null
 	cmake --build $(BUILD) -j$(JOBS) --target tarvel1 tarvel1-plot -- --no-print-directory
 
 # A Debug build of the program alone, whose output must match the Release build byte for byte.
-$(DEBUG_BUILD)/tarvel1: deps FORCE
+$(DEBUG_BUILD)/tarvel1: FORCE
+	$(call deps,$(PROGRAM_DEPS))
 	cmake -S . -B $(DEBUG_BUILD) -DCMAKE_BUILD_TYPE=Debug -DTARVEL_TESTS=OFF >/dev/null
 	cmake --build $(DEBUG_BUILD) -j$(JOBS) --target tarvel1
 
 test: build $(DEBUG_BUILD)/tarvel1
-	TARVEL1_DEBUG_EXE=$(CURDIR)/$(DEBUG_BUILD)/tarvel1 ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
+	TARVEL1_DEBUG_EXE=$(CURDIR)/$(DEBUG_BUILD)/tarvel1 ctest --test-dir $(BUILD) --output-on-failure --no-tests=error -j$(JOBS)
 
 # Every test again, with the program and the tests built under AddressSanitizer
 # and UndefinedBehaviorSanitizer.
-check-sanitize: deps
+check-sanitize:
+	$(call deps,$(TEST_DEPS))
 	cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DTARVEL_SANITIZE=ON >/dev/null
 	cmake --build build-sanitize -j$(JOBS)
-	ctest --test-dir build-sanitize --output-on-failure -j$(JOBS)
+	ctest --test-dir build-sanitize --output-on-failure --no-tests=error -j$(JOBS)
 
 # A fuzzing session of FUZZ_SECONDS (default 30 minutes): libFuzzer on the
 # list-directed reader and AFL++ on whole runs, side by side. Findings go to
 # build-fuzz/ and build-afl/findings/; the seeds are tests/fuzz-corpus/.
-fuzz: deps
-	@command -v afl-fuzz >/dev/null 2>&1 && command -v clang++ >/dev/null 2>&1 || \
-	  (apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq afl++ clang)
+fuzz:
+	$(call deps,$(TEST_DEPS) afl++=afl-fuzz clang=clang++)
 	CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=Debug -DTARVEL_TESTS=OFF -DTARVEL_SANITIZE=ON \
 	  -DTARVEL_FUZZ_LIBFUZZER=ON >/dev/null
 	cmake --build build-fuzz -j$(JOBS) --target fuzz_listin
@@ -72,7 +74,8 @@ demo: programs
 	@for f in results.dat courbe.dat; do echo; echo "=== demo/$$f ==="; tr -d '\r' < demo/$$f; done
 	@echo; cd demo && ../$(BUILD)/tarvel1-plot && echo "The picture: $(CURDIR)/demo/courbe.svg (open it in a web browser)"
 
-bench: deps
+bench:
+	$(call deps,$(BENCH_DEPS))
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DTARVEL_TESTS=OFF -DTARVEL_BENCH=ON >/dev/null
 	cmake --build build-bench -j$(JOBS)
 	@for b in build-bench/bench_*; do $$b; done

@@ -26,8 +26,12 @@ bool endsWith(const std::string& s, const std::string& tail) {
 }
 }  // namespace
 
-std::string check(const Outcome& o, const std::string& newFiles) {
-  if (!o.exited) return "ended by signal " + std::to_string(o.status);
+std::string check(const Outcome& given, const std::string& newFiles) {
+  if (!given.exited) return "ended by signal " + std::to_string(given.status);
+  // Warnings about the points come first on standard error, one line each.
+  Outcome o = given;
+  while (o.err.rfind("tarvel1: warning: ", 0) == 0 && o.err.find('\n') != std::string::npos)
+    o.err.erase(0, o.err.find('\n') + 1);
   const std::string stop = "Stop - Program terminated.\r\n";
   switch (o.status) {
     case 0:

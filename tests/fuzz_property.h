@@ -28,7 +28,8 @@ struct Outcome {
 // for 0); status 1 with a well-formed run-time error report on standard
 // error and no stop text; and no file written besides the results file and
 // courbe.dat (`newFiles` names the files found afterwards besides
-// control.dat and points.dat). Otherwise, what went wrong.
+// control.dat and points.dat). Otherwise, what went wrong. Warning lines
+// at the start of standard error are left out of these checks.
 std::string check(const Outcome& o, const std::string& newFiles);
 
 // One case of the list-directed reader: the first byte chooses the targets of

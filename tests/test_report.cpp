@@ -239,12 +239,13 @@ TEST(Report, FitsThatCannotBeMadeEndTheRun) {
     std::string outTail, errRegex;
     std::vector<std::string> results;
   } cases[] = {
-      {"zero efficiency uncertainty: M6103 in the first fit, only the echo table printed",
+      {"zero efficiency uncertainty: a warning, then M6103 in the first fit, only the echo table printed",
        {{10, 0.5, 0.90, 0.01}, {20, 0.5, 0.80, 0.0}, {30, 0.5, 0.70, 0.01}, {40, 0.5, 0.61, 0.01}},
        1,
        "Q index   Effic     sdev\r\n  10.00   90.00    1.00\r\n  20.00   80.00     .00\r\n"
        "  30.00   70.00    1.00\r\n  40.00   61.00    1.00\r\n",
-       "^\r\n[^\r\n]*run-time error M6103: MATH\r\n- floating-point error: divide by zero\r\n"
+       "^tarvel1: warning: point 2: efficiency uncertainty is 0 \\(the fit will divide by zero\\)\n"
+       "\r\n[^\r\n]*run-time error M6103: MATH\r\n- floating-point error: divide by zero\r\n"
        "[\\s\\S]*\r\n\t\tfrom main program in [^\r\n]*\r\n$",
        {}},
       {"as many points as coefficients with the report on: refused right after the point count",

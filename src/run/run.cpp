@@ -16,7 +16,10 @@
 #include "stats/calib.h"
 #include "stats/gammq.h"
 #include "stats/gasdev.h"
+#include "run/options.h"
+#include "run/record.h"
 #include "run/run.h"
+#include "run/warnings.h"
 
 namespace tarvel {
 
@@ -42,6 +45,11 @@ View<const double> view(const Vec<double>& v) { return {v.data(), v.size()}; }
 View2<const double> view(const Mat<double>& m) { return {m.data(), m.rows(), m.cols()}; }
 
 }  // namespace
+
+const char* fitVerdict(float Q) {
+  const double q = Q;
+  return q > 0.01 ? " Goodness of fit believable" : q > 0.001 ? " Not so good fit!" : " Bad fit!";
+}
 
 // End step: every way of ending the run comes through here.
 void endStep(int status) {
@@ -131,6 +139,8 @@ void startUp(RunState& s) {
     if (s.qe(i) < s.qmin) s.qmin = s.qe(i);
     if (s.qe(i) > s.qmax) s.qmax = s.qe(i);
   }
+  warnAboutPoints(s);
+  recordStart(s);
   closeUnit(kInput);
   STMT();
   s.ncoef = iadd(s.ncoef, 1);
@@ -175,15 +185,10 @@ void weightedFit(RunState& s) {
       s.Q = static_cast<float>(gammq(shape, s.chi2 / 2.0));
       if (s.opt[4] == 1) {
         writeList(kConsole, {listText("Q="), listReal32(s.Q)});
-        const double q = s.Q;
-        if (q > 0.01)
-          writeList(kConsole, {listText(" Goodness of fit believable")});
-        else if (q > 0.001)
-          writeList(kConsole, {listText(" Not so good fit!")});
-        else
-          writeList(kConsole, {listText(" Bad fit!")});
+        writeList(kConsole, {listText(fitVerdict(s.Q))});
       }
     }
+    recordWeightedFit(s);
     // All nine slots: those above ncoef are 0 after the fit, so no dropped
     // coefficient of an earlier pass survives in the copy.
     for (int i = 1; i <= kSlots; ++i) s.asave(i) = s.a(i);
@@ -295,6 +300,7 @@ void residualTable(RunState& s) {
     for (int k = 1; k <= kTrials; ++k) s.esample(k) = s.store(i, k);
     MOYSDEV(view(s.esample), s.emean, s.esd, kTrials);
     writeFormatted(kResults, kResidRow, {s.qe(i), s.e(i), s.ecalc, s.sdmc, s.esd});
+    recordResidual(s.qe(i), s.e(i), s.ecalc, s.sdmc, s.esd);
   }
 }
 
@@ -311,6 +317,7 @@ void curveTable(RunState& s) {
       STMT();
       curvePoint(s, s.qx);
       writeFormatted(kCurve, kCurveRow, {s.qx, s.ecalc, s.sdmc});
+      recordCurveRow(s.qx, s.ecalc, s.sdmc);
       if (s.qmax < s.qx) break;
       // A step too small to move the abscissa (qmax equal to qmin, or a step
       // below the resolution of qmin) would never pass qmax: one row only.
@@ -341,6 +348,7 @@ void interpolation(RunState& s) {
     writeList(kConsole, {listText("with no uncertainty on quenching index:")});
     writeList(kConsole, {});
     writeFormatted(kConsole, kAnswer, {s.qx, s.ecalc, s.sdfit});
+    recordAnswer(1, s.qx, s.ecalc, s.sdfit);
     writeList(kConsole, {});
 
     STMT();
@@ -350,6 +358,7 @@ void interpolation(RunState& s) {
     writeFormatted(kConsole, kAnswer, {s.qx, s.ecalc, s.sdmc});
     writeList(kConsole, {});
     writeFormatted(kResults, kAnswer, {s.qx, s.ecalc, s.sdmc});
+    recordAnswer(2, s.qx, s.ecalc, s.sdmc);
     writeList(kResults, {});
 
     STMT();
@@ -360,12 +369,14 @@ void interpolation(RunState& s) {
     MOYSDEV(view(s.esample), s.emean, s.esd, kTrials);
     writeList(kConsole, {listText(" Full Monte Carlo calculation")});
     writeFormatted(kConsole, kAnswer, {s.qx, s.emean, s.esd});
+    recordAnswer(3, s.qx, s.emean, s.esd);
     writeList(kConsole, {});
   }
 }
 
 void runCalibration(int argc, char** argv) {
   enableFloatingPointTraps();
+  argc = takeOptions(argc, argv);
   setCommandLine(argc, argv);
   FrameScope frame(nullptr, "run.cpp", __LINE__);
   mainFrame = &frame;
@@ -377,6 +388,7 @@ void runCalibration(int argc, char** argv) {
   residualTable(s);
   curveTable(s);
   interpolation(s);
+  recordFinish(s);
   endStep(0);
 }
 

@@ -57,6 +57,8 @@ void residualTable(RunState& s);
 void curveTable(RunState& s);
 // Efficiency queries at the console, when opt(6) is 1.
 void interpolation(RunState& s);
+// The verdict printed after the goodness-of-fit probability Q.
+const char* fitVerdict(float Q);
 // Closes the results file and stops with `status`.
 [[noreturn]] void endStep(int status);
 
