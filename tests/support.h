@@ -30,9 +30,7 @@
 namespace ts {
 
 inline std::string slurp(const std::string& path) {
-  std::ostringstream s;
-  s << std::ifstream(path, std::ios::binary).rdbuf();
-  return s.str();
+  return {std::istreambuf_iterator<char>(std::ifstream(path, std::ios::binary).rdbuf()), {}};
 }
 
 // Shows CR, LF and TAB visibly, for failure messages.

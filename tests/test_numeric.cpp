@@ -124,10 +124,10 @@ TEST(Gamma, ClosedFormsAndLgamma) {
     EXPECT_NEAR(gammln(x), std::lgamma(x), 1e-10 * std::fmax(1.0, std::fabs(std::lgamma(x)))) << x;
 }
 
-// The efficiency and its deviation from the diagonal and upper triangle of a
-// covariance, by hand.
+// The efficiency, its deviation from the diagonal and upper triangle of a
+// covariance, and the mean and deviation of the first values of a sample, by hand.
 TEST(Calib, HandCalculatedValues) {
-  double r = -99;
+  double r = -99, s = -99;
   // The covariance column by column, 1e300 below the diagonal where nothing is read.
   const std::vector<double> cubic = {0.25, 0.5, -0.125, 0.0625, 1e9}, cov = {1, 1e300, 1e300, 2, 3, 1e300, -1, 0.5, 4};
   EFFICIENCY(r, {cubic.data(), 5}, 2.0, 4);  // the first nc slots only
@@ -136,6 +136,8 @@ TEST(Calib, HandCalculatedValues) {
   EXPECT_EQ(r, std::sqrt(3.625));
   SDEFFIC({cov.data(), 3, 3}, 0.5, r, 2);  // 1 + 0.75 + 2 * 1
   EXPECT_EQ(r, std::sqrt(3.75));
+  MOYSDEV({cubic.data(), 5}, r, s, 4);  // deviations 0.078125, 0.328125, -0.296875, -0.109375 from 0.171875
+  EXPECT_TRUE(r == 0.171875 && std::fabs(s - std::sqrt(0.2138671875 / 3)) < 1e-16) << r << " " << s;
 }
 
 }  // namespace
