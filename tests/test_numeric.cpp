@@ -1,0 +1,144 @@
+// The numerical routines against independent references: weighted least
+// squares in long double, residuals of the solved systems, the random
+// sequence by its 64-bit recurrence, the incomplete gamma function by closed
+// forms and lgamma, and hand calculation.
+#include <cstdint>
+
+#include "support.h"
+
+namespace tarvel {
+namespace {
+
+// Fits of orders 0, 2 and 8 from starting values 1, and a cubic with its
+// second coefficient held, to twelve uneven abscissae whose values lie off
+// the polynomial of the fitted (and held) coefficients by about one
+// uncertainty each.
+TEST(Fit, AjustAgreesWithTheLongDoubleReference) {
+  const double x[12] = {-1.15, -0.9, -0.62, -0.41, -0.13, 0.08, 0.37, 0.55, 0.81, 1.06, 1.32, 1.48};
+  const double dev[12] = {0.7, -1.1, 0.4, 0.9, -0.6, -1.3, 0.2, 1.2, -0.8, 0.5, -0.3, 1.0};
+  const double coef[9] = {0.83, -0.1875, 0.064, -0.037, 0.0193, -0.011, 0.0071, -0.0042, 0.0023};
+  for (const std::vector<int>& ifit : {std::vector{1, 0, 0, 0, 0, 0, 0, 0, 0}, {1, 1, 1, 0, 0, 0, 0, 0, 0},
+                                      {1, 1, 1, 1, 1, 1, 1, 1, 1}, {1, 0, 1, 1, 0, 0, 0, 0, 0}}) {
+    const bool held = ifit[1] == 0 && ifit[2] == 1;  // the second coefficient, at its value
+    std::vector<double> xs(x, x + 12), y, sig, a(9), covar(81, -5.0);
+    for (int i = 0; i < 12; ++i) {
+      double p = 0;
+      for (int l = 8; l >= 0; --l) p = p * x[i] + (ifit[l] || (held && l == 1) ? coef[l] : 0.0);
+      sig.push_back(1e-6 * (1 + 0.35 * i));
+      y.push_back(p + dev[i] * sig.back());
+    }
+    for (int l = 0; l < 9; ++l) a[l] = ifit[l] ? 1.0 : held && l == 1 ? coef[1] : 0.0;
+    const ts::Reference ref = ts::referenceFit(xs, y, sig, a, ifit);
+    double chisq = -1;
+    int niter = -1;
+    AJUST(xs.data(), y.data(), sig.data(), 12, a.data(), 9, covar.data(), chisq, niter, ifit.data());
+    for (int j = 0; j < 9; ++j) {
+      EXPECT_NEAR(a[j], ref.a[j], 1e-10 * std::fabs(ref.a[j])) << "a(" << j + 1 << ")";
+      for (int k = 0; k < 9; ++k)
+        EXPECT_NEAR(covar[j + 9 * k], ref.cov[j][k], 1e-10 * std::fabs(ref.cov[j][k])) << j + 1 << "," << k + 1;
+    }
+    EXPECT_NEAR(chisq, ref.chi2, 1e-10 * ref.chi2);
+  }
+}
+
+// Among equal magnitudes the last candidate of the row-by-row scan is the
+// pivot, which shows in the last bits of the solution: the diagonal tie
+// pivots on (2,2), then (1,1), giving x1 = y, x2 = z; the off-diagonal tie
+// exchanges the rows and pivots on (1,1), then (2,2), giving x1 = z, x2 = y.
+// The matrix times the inverse is the identity to rounding.
+TEST(Fit, GaussjPivotsSolvesAndInverts) {
+  const double y = (0.7 - 0.9 * 0.1) * (1.0 / (1.0 - 0.3 * 0.1)), z = 0.9 - y * 0.3;
+  const double m[2][4] = {{1.0, 0.3, 0.1, 1.0}, {0.1, 1.0, 1.0, 0.3}}, want[2][2] = {{y, z}, {z, y}};
+  for (int c = 0; c < 2; ++c) {
+    double inv[4] = {m[c][0], m[c][1], m[c][2], m[c][3]}, x[2] = {0.7, 0.9};  // column by column
+    gaussj(inv, 2, 2, x, 1, 1);
+    EXPECT_TRUE(x[0] == want[c][0] && x[1] == want[c][1]) << c << ": " << x[0] - want[c][0] << " " << x[1] - want[c][1];
+    for (int e = 0; e < 4; ++e) {  // (m times the inverse)(r, k)
+      const int r = e % 2, k = e / 2;
+      EXPECT_NEAR(m[c][r] * static_cast<long double>(inv[2 * k]) + m[c][r + 2] * inv[2 * k + 1], r == k, 4e-16) << e;
+    }
+  }
+}
+
+// s -> 16807 s mod (2^31 - 1) in 64 bits, 8 steps discarded, then a 32-entry
+// shuffle table filled from its last entry; the previous output picks the slot.
+struct RefUniform {
+  std::int64_t s, table[32], previous;
+  explicit RefUniform(std::int64_t start) : s(start) {
+    for (int k = 0; k < 8; ++k) s = 16807 * s % 2147483647;
+    for (int k = 31; k >= 0; --k) table[k] = s = 16807 * s % 2147483647;
+    previous = table[0];
+  }
+  double next() {
+    s = 16807 * s % 2147483647;
+    const int slot = static_cast<int>(previous >> 26);
+    previous = table[slot];
+    table[slot] = s;
+    return std::fmin(4.656612875245797e-10 * static_cast<double>(previous), 0.99999988);
+  }
+};
+
+// The first call of the process initialises as seed 1 whatever the seed; a
+// seed of 0 or less starts again from its magnitude (the most negative from
+// 1), a positive seed goes on. Normal deviates come in pairs by the polar
+// method on the same uniforms.
+TEST(Random, Ran1AndGasdevFollowTheRecurrence) {
+  ran1State() = {};
+  gasdevState() = {};
+  const struct { int seed; std::int64_t start; } cases[] = {
+      {12345, 1}, {-911, 911}, {0, 1}, {INT_MIN, 1}, {-2147483646, 2147483646}, {777, 0}};
+  RefUniform ref(1);
+  for (const auto& c : cases) {
+    int seed = c.seed;
+    if (c.start == 0) ref.s = seed;  // a positive seed goes on with the table
+    if (c.start != 0) ref = RefUniform(c.start);
+    for (int n = 1; n <= 2000; ++n) {
+      const double want = ref.next(), got = ran1(seed);
+      ASSERT_TRUE(got == want && seed == ref.s) << "seed " << c.seed << ", draw " << n << ": " << got - want;
+    }
+  }
+  int seed = -911;
+  RefUniform u(911);
+  for (int pair = 1; pair <= 1000; ++pair) {
+    double v1, v2, r;
+    do v1 = 2.0 * u.next() - 1.0, v2 = 2.0 * u.next() - 1.0;
+    while ((r = v1 * v1 + v2 * v2) >= 1.0 || r == 0.0);
+    const double f = std::sqrt(-2.0 * std::log(r) / r), first = gasdev(seed), second = gasdev(seed);
+    ASSERT_TRUE(first == v2 * f && second == v1 * f && seed == u.s) << "pair " << pair;
+  }
+}
+
+// Q(a, x) by the series and the continued fraction against the finite sum
+// (integer a), and erfc raised by Q(a+1) = Q(a) + x^a e^-x / Gamma(a+1)
+// (half-integer a); ln Gamma against lgamma.
+TEST(Gamma, ClosedFormsAndLgamma) {
+  const double cases[][2] = {{1, 1}, {1, 3}, {0.5, 0.5}, {0.5, 2}, {1.5, 4}, {3, 2}, {4.5, 0.2}, {7, 20}};
+  for (const auto& [a, x] : cases) {
+    double half = std::erfc(std::sqrt(x)), term = 1, sum = 1;
+    for (double b = 0.5; b < a; b += 1) half += std::exp(b * std::log(x) - x - std::lgamma(b + 1));
+    for (int k = 1; k < a; ++k) sum += term *= x / k;
+    const double want = a == std::floor(a) ? std::exp(-x) * sum : half;
+    EXPECT_NEAR(gammq(a, x), want, 3e-7 * want) << "a = " << a << ", x = " << x;
+  }
+  for (double x : {1.0, 0.5, 0.1, 3.7, 33.25, 1000.0})
+    EXPECT_NEAR(gammln(x), std::lgamma(x), 1e-10 * std::fmax(1.0, std::fabs(std::lgamma(x)))) << x;
+}
+
+// The efficiency, its deviation from the diagonal and upper triangle of a
+// covariance, and the mean and deviation of the first values of a sample, by hand.
+TEST(Calib, HandCalculatedValues) {
+  double r = -99, s = -99;
+  // The covariance column by column, 1e300 below the diagonal where nothing is read.
+  const std::vector<double> cubic = {0.25, 0.5, -0.125, 0.0625, 1e9}, cov = {1, 1e300, 1e300, 2, 3, 1e300, -1, 0.5, 4};
+  EFFICIENCY(r, {cubic.data(), 5}, 2.0, 4);  // the first nc slots only
+  EXPECT_EQ(r, 1.25);
+  SDEFFIC({cov.data(), 3, 3}, 0.5, r, 3);  // 1 + 0.75 + 0.25 + 2 * (1 - 0.25 + 0.0625)
+  EXPECT_EQ(r, std::sqrt(3.625));
+  SDEFFIC({cov.data(), 3, 3}, 0.5, r, 2);  // 1 + 0.75 + 2 * 1
+  EXPECT_EQ(r, std::sqrt(3.75));
+  MOYSDEV({cubic.data(), 5}, r, s, 4);  // deviations 0.078125, 0.328125, -0.296875, -0.109375 from 0.171875
+  EXPECT_TRUE(r == 0.171875 && std::fabs(s - std::sqrt(0.2138671875 / 3)) < 1e-16) << r << " " << s;
+}
+
+}  // namespace
+}  // namespace tarvel

@@ -1,0 +1,307 @@
+// Whole runs of the programs in scratch directories: the bytes of the files a
+// run writes, the weighted coefficients against the long-double reference,
+// every way a run ends, the kept fuzzing corpus and the picture.
+#include <cstdio>
+#include <nlohmann/json.hpp>
+#include <regex>
+
+#include "fuzz_property.h"
+#include "run/version.h"
+#include "support.h"
+
+namespace {
+
+using ts::LD;
+using namespace std::string_literals;
+
+// control.dat: the data file, the order, the six switches (digits) and the results file.
+std::string control(int order, const std::string& opt = "000000", const std::string& dat = "points.dat",
+                    const std::string& res = "results.dat") {
+  std::string s = "'test calibration'\n" + dat + " datafile\n" + std::to_string(order) + " order\n";
+  for (char o : opt) s += o + std::string(" switch\n");
+  return s + res + " resfile\n";
+}
+
+// Fw.d of a reference value, digit by digit: no zero before the point and no
+// sign when it rounds to zero. The program's double must round alike, so the
+// value must keep clear of a rounding tie.
+std::string fixed(LD v, int w, int d) {
+  const LD x = std::fabs(v) * std::pow(10.0L, d);
+  EXPECT_GT(std::fabs(x - std::floor(x) - 0.5L), 0.005L) << "reference near a rounding tie: " << double(v);
+  std::string s = std::to_string(std::llround(x));
+  s.insert(0, std::max(0, d + 1 - static_cast<int>(s.size())), '0');
+  s.insert(s.size() - d, ".");
+  if (s[0] == '0') s.erase(0, 1);
+  if (v < 0 && s.find_first_not_of("0.") != std::string::npos) s = "-" + s;
+  return std::string(std::max(0, w - static_cast<int>(s.size())), ' ') + s;
+}
+
+// The chi-square probability of nu degrees of freedom at chi2 = 2x in closed form: e^-x sum_{j<k} x^j/j!
+// for nu = 2k; erfc(sqrt x) + e^-x sum_{j<k} x^(j+1/2)/Gamma(j+3/2) for nu = 2k+1.
+double chiSquareQ(int nu, double x) {
+  const double h = nu % 2 / 2.0;
+  double sum = 0;
+  for (double j = 0, term = std::pow(x, h) / std::tgamma(1 + h); j < nu / 2; term *= x / (++j + h)) sum += term;
+  return 2 * h * std::erfc(std::sqrt(x)) + std::exp(-x) * sum;
+}
+
+std::string open(const std::string& what) { return "tarvel1: cannot open " + what + "\n"; }
+
+const std::string kExample = ts::slurp(EXAMPLES_DIR "/points.dat"), kReport = "4 0.005\r\n1.5 0.04 0.9020 0.0021\r\n"
+    "3 0.06 0.8462 0.0026\r\n6.2 0.09 0.7374 0.0032\r\n7.75 0.14 0.6790 0.0041";
+#define STOP "Stop - Program terminated.\r\n"
+
+// A run-time error report raised at `where`, in `called` from the main program.
+std::string report(const std::string& e, const std::string& where = "run.cpp", const std::string& called = "") {
+  return "\r\n" + where + "(#) : run-time error " + e + "\r\n\r\nExecution traceback:\r\n\t\tfrom " + called +
+         "main program in run.cpp(#)\r\n";
+}
+
+}  // namespace
+
+// Each run against its expected files (tests/expected/NAME.txt: each file
+// under a line "== name", LF standing for CR LF; a long file, "== name count",
+// as its record count, first record and last record), the weighted
+// coefficients against the reference fit, and a Debug build of the program
+// (TARVEL1_DEBUG_EXE) against the bytes of the Release build.
+TEST(WholeRuns, FilesAndReferenceFit) {
+  const struct { std::string name; int order, fitted; const char* opt; std::string data, input = ""; } rows[] = {
+      // CR LF and a last line without its end; the quadratic coefficient
+      // dropped; an index refused, the top of the range answered; the curve
+      // reaches the top exactly (steps of 1/16) and goes one step beyond.
+      {"report", 2, 1, "101111", kReport, "0.5\n7.75\n0\n"},
+      // A constant below 0.001 is never dropped; one index (below 0): one curve row.
+      {"constant", 0, 0, "101110", "4 .01\n-50 .5 4e-4 1e-4\n-50 .5 9e-4 1e-4\n-50 .5 2e-4 1e-4\n-50 .5 6e-4 1e-4"},
+      // Chi-square, below 1, nearer to 1 after each of two drops; the slope is not negligible.
+      {"", 3, 1, "001000", "8 .005\n1 .05 .9484 .01\n2 .05 .9453 .01\n3 .05 .9442 .01\n4 .05 .9425 .01\n5 .05 .9394 .01\n"
+       "6 .05 .9381 .01\n7 .05 .9357 .01\n8 .05 .9346 .01"},
+      {"", 8, 8, "000000", "12 .005\n-1.15 0.01 1.304324 0.002\n-0.9 0.01 1.120773 0.0027\n-0.62 0.01 0.999441 0.0034\n"
+       "-0.41 0.01 0.933815 0.0041\n-0.13 0.01 0.855589 0.0048\n0.08 0.01 0.806441 0.0055\n0.37 0.01 0.760728 0.0062\n"
+       "0.55 0.01 0.737348 0.0069\n0.81 0.01 0.68209 0.0076\n1.06 0.01 0.65646 0.0083\n1.32 0.01 0.620457 0.009\n"
+       "1.48 0.01 0.625864 0.0097\n"},
+      {"", 2, 2, "100100", "13 .005\n" + kExample.substr(kExample.find('\n') + 1)},
+      {"", 3, 3, "100100", "13 .005\n" + kExample.substr(kExample.find('\n') + 1)}};  // 10 and 9 degrees of freedom
+  for (const auto& c : rows) {
+    SCOPED_TRACE("order " + std::to_string(c.order) + " " + c.name);
+    std::istringstream in(c.data);
+    std::vector<double> n, q, e, ue;  // the count, the relative uncertainty, then four numbers a point
+    for (double t; in >> t;) n.push_back(t);
+    for (std::size_t i = 2; i + 3 < n.size(); i += 4) q.push_back(n[i]), e.push_back(n[i + 2]), ue.push_back(n[i + 3]);
+    const int m = c.fitted + 1;
+    const ts::Reference ref = ts::referenceFit(q, e, ue, std::vector<double>(m), std::vector<int>(m, 1));
+    std::string coef = "\r\n";
+    for (int j = 0; j < m; ++j)
+      coef += "a(" + std::to_string(j + 1) + ")" + fixed(ref.a[j], 12, 8) + fixed(std::sqrt(ref.cov[j][j]), 13, 8) + "\r\n";
+    std::string release;
+    for (const char* exe : {TARVEL1_EXE, c.name.empty() ? "" : std::getenv("TARVEL1_DEBUG_EXE")}) {
+      if (exe == nullptr || *exe == '\0') continue;
+      ts::Scratch d;
+      d.write("control.dat", control(c.order, c.opt));
+      d.write("points.dat", c.data);
+      for (const char* older : {"results.dat", "courbe.dat"}) d.write(older, std::string(30000, 'x') + "\r\n");
+      const ts::Run r = ts::run(exe, d, c.input, "--json rec.json");
+      EXPECT_EQ(std::pair(r.status, r.err.empty()), std::pair(0, std::all_of(e.begin(), e.end(), [](double v) {
+                  return v > 0 && v <= 1;  // warnings name the efficiencies that are not fractions
+                }))) << exe << r.err;
+      EXPECT_NE(r.out.find(coef), std::string::npos) << ts::visible(coef) << "in\n" << ts::visible(r.out);
+      // Each probability and verdict against the closed form at the printed reduced chi-square.
+      const std::regex qline(" *(\\d+) order polynomial fit with uncertainties in y\r\nreduced chi2= *(\\S+)\r\n\r\nQ= *(\\S+)\r\n([^\r]*)");
+      for (std::sregex_iterator it(r.out.begin(), r.out.end(), qline), end; it != end; ++it) {
+        const int nu = static_cast<int>(q.size()) - std::stoi((*it)[1]) - 1;
+        const double want = chiSquareQ(nu, std::stod((*it)[2]) * nu / 2);
+        EXPECT_NEAR(std::stod((*it)[3]), want, 2e-6 * want) << nu;
+        EXPECT_EQ((*it)[4], want > 0.01 ? " Goodness of fit believable" : want > 0.001 ? " Not so good fit!" : " Bad fit!");
+      }
+      // The record: the weighted coefficients at full precision, and every printed coefficient, deviation and
+      // covariance figure of the results file as the record's values rounded.
+      const nlohmann::json rec = nlohmann::json::parse(d.read("rec.json")), &wf = rec["weighted_fit"],
+                           &mc = rec["monte_carlo_fit"];
+      std::string printed;
+      for (int j = 0; j < m; ++j) {
+        EXPECT_NEAR(wf["coefficients"][j].get<double>(), double(ref.a[j]), 1e-8 * std::fabs(double(ref.a[j])));
+        for (const auto* f : {&wf, &mc})
+          printed += " a(" + std::to_string(j + 1) + ")" + tarvel::editF((*f)["coefficients"][j], 12, 8) + " " +
+                     tarvel::editF((*f)["standard_deviations"][j], 12, 8) + "\r\n";
+        for (int k = 0; k < m; ++k)
+          printed += (k % 8 ? " " : k ? "\r\n" : " ") + tarvel::editF(mc["combined_covariance"][k][j], 13, 7) +
+                     (k == m - 1 ? "\r\n" : "");
+      }
+      const std::string res = "\n" + d.read("results.dat");
+      for (std::size_t b = 0, e; (e = printed.find("\r\n", b)) != std::string::npos; b = e + 2)
+        EXPECT_NE(res.find("\n" + printed.substr(b, e + 2 - b)), std::string::npos) << ts::visible(printed.substr(b, e - b));
+      std::string want, got;
+      std::istringstream f(c.name.empty() ? "" : ts::slurp(TESTS_DIR "/expected/" + c.name + ".txt"));
+      for (std::string line; std::getline(f, line); want += line + "\r\n") {
+        if (line.rfind("== ", 0) != 0) continue;
+        const std::string file = line.substr(3, line.find(' ', 3) - 3), bytes = file == "stdout" ? r.out : d.read(file);
+        const auto count = std::count(bytes.begin(), bytes.end(), '\n');
+        got += "== " + file + (file == line.substr(3) ? "\r\n" + bytes : " " + std::to_string(count) + "\r\n" +
+               bytes.substr(0, bytes.find('\n') + 1) + bytes.substr(bytes.rfind('\n', bytes.size() - 2) + 1));
+      }
+      EXPECT_EQ(ts::visible(got), ts::visible(want)) << exe;
+      if (release.empty()) release = got;
+      EXPECT_EQ(got, release) << "a Debug build writes other bytes than the Release build";
+    }
+  }
+}
+
+// Every way a run ends: exit status, standard output and standard error (*
+// standing for any bytes, # for a number), and the files left besides the
+// inputs, which stay as they were.
+TEST(WholeRuns, Endings) {
+  struct Row { const char* what; std::string control, data; int status; std::string out, err,
+               files = "results.dat\n", input = "", args = "", pre = ""; };
+  const std::string none = "File name missing or blank - please enter file name\r\nUNIT 3? ", x = kExample, blank = "''";
+  const std::string absent = "': No such file or directory", same = "': it is the same file as ";
+  const std::string kept = ", which must not be overwritten", div0 = "M6103: MATH\r\n- floating-point error: divide by zero";
+  const std::string inAjust = report(div0, "ajust.cpp", "AJUST in ajust.cpp(#)\r\n\t\tfrom ");
+  const std::string nul = "': the name holds a NUL character", three = "3 0.005\r\n10 .5 .9 .01\r\n20 .5 .8 .01\r\n30 .5 .71 .01\r";
+  ts::Scratch lib;  // an fstat that always fails, to preload
+  ts::run("g++", lib, "#include <errno.h>\nint fstat() { errno = EIO; return -1; }", "-shared -fPIC -x c -o fstat.so -");
+  // Doubtful points: the warnings that name them, ten at most, come before the report of the zero uncertainty.
+  std::string doubtful = "10 .005\n10 -.5 .9 0\n20 .5 0 -.01\n", warned = "tarvel1: warning: point 1: efficiency "
+      "uncertainty is 0 (the fit will divide by zero)\ntarvel1: warning: point 1: index uncertainty -0.5 is negative\n"
+      "tarvel1: warning: point 2: efficiency 0 is not above 0\ntarvel1: warning: point 2: efficiency uncertainty -0.01 is negative\n";
+  for (int i = 3; i <= 10; ++i) doubtful += std::to_string(10 * i) + " .5 94.6 .3\n";
+  for (int i = 3; i <= 8; ++i)
+    warned += "tarvel1: warning: point " + std::to_string(i) + ": efficiency 94.6 is above 1 (efficiencies are fractions, not percent)\n";
+  const std::string record = "echo '{\"program\": \"tarvel1\"}' >rec.json; ";  // an earlier run's record
+  const Row rows[] = {
+      {"no control file", "", x, 2, STOP, open("control file 'control.dat" + absent), ""},
+      {"no data file", control(2, "000000", "absent.dat"), x, 2, STOP, open("data file 'absent.dat" + absent), ""},
+      // Control characters and more than 80 characters shown in one line.
+      {"an odd name", control(2, "000000", "'a\tb\x7f" + std::string(96, 'c') + "'"), x, 2, STOP,
+       open("data file 'a?b?" + std::string(73, 'c') + "..." + absent), ""},
+      {"a directory for data", control(2, "000000", "."), x, 2, STOP, open("data file '.': Is a directory"), ""},
+      {"a directory for results", control(2), x, 2, STOP, open("results file 'results.dat': Is a directory"),
+       "results.dat\n", "", "", "mkdir results.dat; "},
+      {"results linked to the data", control(2, "000000", "points.dat", "res.dat"), x, 2, STOP,
+       open("results file 'res.dat" + same + "points.dat" + kept), "res.dat\n", "", "", "ln -s points.dat res.dat; "},
+      {"results in courbe.dat", control(2, "000011", "points.dat", "courbe.dat"), x, 2, "Q index*\r\n\r\n" STOP "\r\n",
+       open("curve file 'courbe.dat" + same + "courbe.dat" + kept), "courbe.dat\n", "50\n0\n"},
+      {"letters for a real", control(2), "13 0.005\n12.3 0.42 abc 0.0021\n", 1, "",
+       report("F6503: READ(points.dat)\r\n- invalid real: abc")},
+      {"control.dat ending early", "'head'\npoints.dat datafile\n2 order\n1 opt1\n", x, 1, "",
+       report("F6501: READ(control.dat)\r\n- end of file encountered"), ""},
+      {"order 9", control(9), x, 1, "", report("F6507: READ(control.dat)\r\n- polynomial order 9 is outside 0 to 8"), ""},
+      {"no points", control(2), "0 0.005\n", 1, "", report("F6507: READ(points.dat)\r\n- point count 0 is below 1")},
+      {"fewer points than coefficients", control(3), "3 0.005\n10 1 .9 .01\n20 1 .8 .01\n30 1 .7 .01\n", 1, "",
+       report("F6507: READ(points.dat)\r\n- point count 3 is below the 4 coefficients of an order 3 fit")},
+      {"a zero uncertainty", control(1, "001111"), "2 0.005\n1 1 1 1\n3 1 1 0\n", 1,
+       "Q index   Effic     sdev\r\n   1.00  100.00  100.00\r\n   3.00  100.00     .00\r\n", "tarvel1: warning: point 2: efficiency uncertainty is 0 (the fit will divide by zero)\n" + inAjust},
+      {"as many points as coefficients", control(2, "101111"), three, 1, "", report("F6507: READ(points.dat)\r\n"
+       "- as many points as coefficients leave no degree of freedom for reduced chi2")},
+      // Without the report they are a valid run; a CR just before the end of input ends the last line.
+      {"as many points as coefficients, no report", control(2), three, 0, "*  30.00   71.00    1.00\r\na(1)*", ""},
+      {"a NUL in the data file name", control(2, "000000", "'points.dat\0x'"s), x, 2, STOP, open("data file 'points.dat?x" + nul), ""},
+      {"a NUL in the results name", control(2, "000000", "points.dat", "'results.dat\0x'"s), x, 2, STOP,
+       open("results file 'results.dat?x" + nul), ""},
+      {"a NUL typed at the prompt", control(2, "000000", blank), x, 2, none.substr(0, 58) + "2? " STOP,
+       open("data file 'points.dat?x" + nul), "", "points.dat\0x\n"s},
+      {"a failed fstat", control(2), x, 2, STOP, open("control file 'control.dat': Input/output error"), "", "", "",
+       "LD_PRELOAD=" + lib.file("fstat.so") + " ASAN_OPTIONS=verify_asan_link_order=0 "},
+      // The operator's line at the pause is read, and not run as a command.
+      {"a singular matrix", control(1), "2 0.005\n0 .5 .9 .01\n0 .5 .8 .01\n", 1,
+       "Q index*    1.00\r\nsingular matrix in gaussj\r\n\r\n", inAjust, "results.dat\n", "touch ran\n"},
+      {"names from the command line", control(0, "000000", blank, blank), x, 0, "Q index*\r\n" STOP "\r\n", "",
+       "out1.dat\n", "", "points.dat out1.dat"},
+      {"a name from the console after an empty answer", control(0, "000000", blank, blank), x, 0,
+       none + none + "Q index*", "", "out2.dat\n", "\n  out2.dat  \n", "points.dat"},
+      {"no name from the console", control(0, "000000", blank, blank), x, 1, none,
+       report("F6501: OPEN(CON)\r\n- end of file encountered"), "", "", "points.dat"},
+      // The bottom of the range answered; a line ending in Ctrl-Z ends the console input.
+      {"the end of the console input", control(2, "000001"), x, 1, "*\r\nQuenching index:    12.30  Detection*"
+       "\r\nQuenching index? (0 to stop)\r\n", report("F6501: READ(CON)\r\n- end of file encountered"),
+       "results.dat\n", "12.3\r\nlater\x1a\r\n7\n"},
+      // The program's options; a record named is removed at start-up, and written at a normal end only.
+      {"--help", control(2), x, 0, "Usage: tarvel1 [--json FILE] [NAME...]\n*", "", "", "", "--help out.dat"},
+      {"--version", control(2), x, 0, std::string("tarvel1 ") + tarvel::kVersion + "\n", "", "", "", "--version"},
+      {"doubtful points", control(1, "100110"), doubtful, 1, "*", warned + "tarvel1: warning: 2 more warnings not shown\n" +
+       inAjust, "results.dat\n", "", "--json rec.json", record},
+      {"a record of a run without control.dat", "", x, 2, STOP, open("control file 'control.dat" + absent), "", "",
+       "--json rec.json", record},
+      {"a record over the data", control(2), x, 2, STOP, "tarvel1: cannot open record file 'points.dat" + same +
+       "points.dat" + kept + "\n", "results.dat\n", "", "--json points.dat"},
+#if !defined(__SANITIZE_ADDRESS__)  // whose allocator answers for itself
+      // Seven arrays of the point count, 400 MB each, in 1 GB of address space.
+      {"memory", control(2), "50000000 0.005\n1 1 1 1\n", 1, "",
+       report("F6701: ALLOCATE\r\n- insufficient virtual memory"), "results.dat\n", "", "", "ulimit -v 1000000; "},
+#endif
+  };
+  for (const Row& c : rows) {
+    SCOPED_TRACE(c.what);
+    ts::Scratch d;
+    if (!c.control.empty()) d.write("control.dat", c.control);
+    d.write("points.dat", c.data);
+    const ts::Run r = ts::run(TARVEL1_EXE, d, c.input, c.args, c.pre);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_TRUE(ts::like(r.out.c_str(), c.out.c_str())) << ts::visible(r.out);
+    EXPECT_TRUE(ts::like(r.err.c_str(), c.err.c_str())) << ts::visible(r.err);
+    EXPECT_EQ(d.others(), c.files);
+    EXPECT_EQ(d.read("points.dat"), c.data);
+  }
+}
+
+// The kept fuzzing corpus, replayed: every case keeps the promise that the
+// fuzzers check (fuzz_property.h).
+TEST(WholeRuns, FuzzCorpus) {
+  for (const std::string kind : {"listin", "run"}) {
+    std::istringstream names(ts::listing(TESTS_DIR "/fuzz-corpus/" + kind));
+    int cases = 0;
+    for (std::string name; std::getline(names, name); ++cases) {
+      const std::string bytes = ts::slurp(TESTS_DIR "/fuzz-corpus/" + kind + "/" + name);
+      const fuzzcase::Parts p = fuzzcase::split(bytes);
+      if (kind == "listin") {
+        EXPECT_EQ(fuzzcase::readListCase(bytes), "") << name;
+        continue;
+      }
+      ASSERT_EQ((p.control + p.input).find('/'), std::string::npos) << name << ": a kept case names no path";
+      ts::Scratch d;
+      d.write("control.dat", p.control);
+      d.write("points.dat", p.data);
+      const ts::Run r = ts::run(TARVEL1_EXE, d, p.input);
+      const fuzzcase::Outcome o{r.status < 128, r.status < 128 ? r.status : r.status - 128, r.out, r.err};
+      EXPECT_EQ(fuzzcase::check(o, d.others()), "") << name << "\n" << ts::visible(r.out) << ts::visible(r.err);
+    }
+    EXPECT_GE(cases, 4) << kind;
+  }
+}
+
+// The picture of a run whose order was lowered; a missing curve file named.
+TEST(WholeRuns, Picture) {
+  ts::Scratch d;
+  d.write("control.dat", control(2, "101110"));
+  d.write("points.dat", kReport);
+  ASSERT_EQ(ts::run(TARVEL1_EXE, d).status, 0);
+  ts::Run r = ts::run(TARVEL1_PLOT_EXE, d);
+  const std::string svg = d.read("courbe.svg");
+  EXPECT_NE(svg.find(">Calibration of points.dat: polynomial of order 1, uncertainties in x and y"), std::string::npos);
+  EXPECT_EQ(r.status, 0) << r.err;
+  // The residual panel: e-exp - e-calc of the residual table in percent points; the legend right of the panels.
+  auto all = [](const std::string& text, const char* pattern) {
+    std::vector<double> found;
+    const std::regex re(pattern);
+    for (std::sregex_iterator it(text.begin(), text.end(), re), end; it != end; ++it)
+      for (std::size_t k = 1; k < it->size(); ++k) found.push_back(std::stod((*it)[k]));
+    return found;
+  };
+  const std::vector<double> drawn = all(svg, "class=\"residual\" data-q=\"[^\"]+\" data-r=\"([^\"]+)\""),
+      table = all(d.read("results.dat"), "\n +[0-9.]+ +([-.0-9]+) +([-.0-9]+) +\\.\\d{4} +\\.\\d{4}\r"),
+      frame = all(svg, "class=\"frame\" x=\"([0-9.]+)\" y=\"[0-9.]+\" width=\"([0-9.]+)\"");
+  ASSERT_TRUE(drawn.size() == 4 && table.size() == 8 && frame.size() >= 2);
+  for (std::size_t i = 0; i < 4; ++i) EXPECT_NEAR(drawn[i], 100 * (table[2 * i] - table[2 * i + 1]), 1e-9);
+  EXPECT_GT(all(svg, "class=\"legend\"[^>]*>\n<rect x=\"([0-9.]+)\"").at(0), frame[0] + frame[1]);
+  // A courbe.dat of another run: another order without a new curve, then data without the first point.
+  d.write("control.dat", control(2));
+  for (const char* why : {"its efficiency at 1.5000 is", "its first row is at 1.5000, not at 3.0000"}) {
+    ASSERT_EQ(ts::run(TARVEL1_EXE, d).status, 0);
+    r = ts::run(TARVEL1_PLOT_EXE, d);
+    EXPECT_TRUE(r.status == 2 && r.err.starts_with("tarvel1-plot: courbe.dat does not belong to this run: " + std::string(why)))
+        << r.err;
+    d.write("points.dat", "3 .005" + kReport.substr(kReport.find("\r\n3 ")));
+  }
+  std::remove(d.file("courbe.dat").c_str());
+  r = ts::run(TARVEL1_PLOT_EXE, d);
+  EXPECT_TRUE(r.status == 2 && ts::like(r.err.c_str(), "tarvel1-plot: cannot open 'courbe.dat': No such file*"))
+      << r.status << " " << r.err;
+}
