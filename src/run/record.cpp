@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -68,6 +69,36 @@ Json deviations(const Mat<double>& m, int n, const Mat<double>* plus = nullptr) 
   Json d = Json::array();
   for (int i = 1; i <= n; ++i) d.push_back(std::sqrt(plus ? m(i, i) + (*plus)(i, i) : m(i, i)));
   return d;
+}
+
+// The dumped text with every number in the shortest form that reads back to
+// the same double: the library's own form always reads back, but is now and
+// then a digit longer. A number that had a point or an exponent keeps one.
+std::string shortestNumbers(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    const char c = text[i];
+    if (c == '"') {  // a string, copied whole with its escapes
+      std::size_t j = i + 1;
+      while (text[j] != '"') j += text[j] == '\\' ? 2 : 1;
+      out.append(text, i, j + 1 - i);
+      i = j + 1;
+    } else if (c == '-' || (c >= '0' && c <= '9')) {
+      const std::size_t j = text.find_first_not_of("+-.0123456789eE", i);
+      double v = 0.0;
+      std::from_chars(text.data() + i, text.data() + j, v);
+      char buf[32];
+      std::string n(buf, std::to_chars(buf, buf + sizeof buf, v).ptr);
+      const bool real = text.find_first_of(".eE", i) < j;
+      out += real && n.find_first_of(".e") == std::string::npos ? n + ".0" : n;
+      i = j;
+    } else {
+      out += c;
+      ++i;
+    }
+  }
+  return out;
 }
 
 }  // namespace
@@ -160,7 +191,7 @@ void recordFinish(const RunState& s) {
                             {"standard_deviations", deviations(s.cov, n, &s.covmc)},
                             {"monte_carlo_covariance", columns(s.covmc, n)},
                             {"combined_covariance", columns(s.cov, n, &s.covmc)}};
-  const std::string text = doc.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+  const std::string text = shortestNumbers(doc.dump(2, ' ', false, Json::error_handler_t::replace)) + "\n";
 
   std::string temp = file + ".XXXXXX";
   const int fd = ::mkstemp(temp.data());
