@@ -1,6 +1,8 @@
 // Whole runs of the programs in scratch directories: the bytes of the files a
 // run writes, the weighted coefficients against the long-double reference,
 // every way a run ends, the kept fuzzing corpus and the picture.
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <nlohmann/json.hpp>
 #include <regex>
@@ -238,6 +240,10 @@ TEST(WholeRuns, Endings) {
     EXPECT_TRUE(ts::like(r.out.c_str(), c.out.c_str())) << ts::visible(r.out);
     EXPECT_TRUE(ts::like(r.err.c_str(), c.err.c_str())) << ts::visible(r.err);
     EXPECT_EQ(d.others(), c.files);
+    struct stat st;  // a results file made by the run: read and write for everyone the umask allows
+    if (const mode_t mask = umask(022); umask(mask), stat(d.file("results.dat").c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+      EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask);
+    }
     EXPECT_EQ(d.read("points.dat"), c.data);
   }
 }
