@@ -86,7 +86,8 @@ TEST(Random, Ran1AndGasdevFollowTheRecurrence) {
   ran1State() = {};
   gasdevState() = {};
   const struct { int seed; std::int64_t start; } cases[] = {
-      {12345, 1}, {-911, 911}, {0, 1}, {INT_MIN, 1}, {-2147483646, 2147483646}, {777, 0}};
+      {12345, 1}, {-911, 911}, {0, 1}, {INT_MIN, 1}, {-2147483646, 2147483646}, {777, 0},
+      {1320667465, 0}};  // its next state, 67108863, is the top of the first slot's share
   RefUniform ref(1);
   for (const auto& c : cases) {
     int seed = c.seed;
