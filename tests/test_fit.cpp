@@ -155,9 +155,10 @@ struct Fit9 {
   std::vector<int> ifit;
   std::vector<double> covar = std::vector<double>(81, 0.0), alpha = std::vector<double>(81, 0.0);
   double chisq = 0.0, lambda = -1.0;
+  tarvel::MrqminState state{};
   void call(const Data& d) {
     mrqmin(d.x.data(), d.y.data(), d.sig.data(), d.n(), a.data(), ifit.data(), 9, covar.data(), alpha.data(), 9,
-           chisq, fpoly, lambda);
+           chisq, fpoly, lambda, state);
   }
 };
 

@@ -1,6 +1,11 @@
 #include "fit/fpoly.h"
 
+#include <climits>
+#include <cmath>
+#include <cstddef>
+
 #include "fit/power.h"
+#include "records/runtime.h"
 
 namespace tarvel {
 
@@ -21,6 +26,160 @@ void fpoly(const double& x, const double* a, double& yval, double* deriv, int np
     if (a[i - 1] != 0.0) yval = pw * a[i - 1] + yval;
     deriv[i - 1] = pw;
   }
+}
+
+namespace {
+
+constexpr int kMaxTerms = 20;
+
+// Bounds within which none of the basis's own arithmetic can overflow or
+// divide by zero: |x|^(npar-1) <= 2^500 and 2^-250 <= |sig| <= 2^250 keep
+// the powers, the weights (within 2^-500 .. 2^500) and their products finite.
+bool safePoint(double x, double sig, double xmax) {
+  const double s = std::fabs(sig);
+  return std::fabs(x) <= xmax && s >= 0x1p-250 && s <= 0x1p250;
+}
+
+// The point loop of a fit whose terms are the slots 1..N, all fitted: the
+// usual case, unrolled. Same operations, in the same order, as mrqcof with
+// fpoly.
+template <int N>
+void evaluatePlain(const double* table, int ndata, const double* y, const double* a, double* alpha,
+                   std::ptrdiff_t ld, double* beta, double& chisq) {
+  constexpr int kStride = 1 + 2 * N;
+  bool nonzero[N];
+  for (int l = 0; l < N; ++l) nonzero[l] = a[l] != 0.0;
+  bool all = true;
+  for (int l = 0; l < N; ++l) all = all && nonzero[l];
+  double b[N];
+  for (int j = 0; j < N; ++j) b[j] = 0.0;
+  double chi = 0.0;
+  if (alpha != nullptr) {
+    double al[N][N];
+    for (int j = 0; j < N; ++j)
+      for (int k = 0; k <= j; ++k) al[j][k] = 0.0;
+    for (int i = 0; i < ndata; ++i) {
+      const double* r = table + static_cast<std::ptrdiff_t>(i) * kStride;
+      double yval = 0.0;
+      for (int l = 0; l < N; ++l)
+        if (nonzero[l]) yval = r[1 + l] * a[l] + yval;
+      const double d = y[i] - yval;
+      for (int j = 0; j < N; ++j) {
+        const double t = r[1 + N + j];
+        for (int k = 0; k <= j; ++k) al[j][k] = al[j][k] + t * r[1 + k];
+        b[j] = b[j] + d * t;
+      }
+      chi = chi + d * d * r[0];
+    }
+    for (int j = 0; j < N; ++j)
+      for (int k = 0; k < N; ++k) alpha[j + k * ld] = k <= j ? al[j][k] : al[k][j];
+  } else if (all) {
+    for (int i = 0; i < ndata; ++i) {
+      const double* r = table + static_cast<std::ptrdiff_t>(i) * kStride;
+      double yval = 0.0;
+      for (int l = 0; l < N; ++l) yval = r[1 + l] * a[l] + yval;
+      const double d = y[i] - yval;
+      for (int j = 0; j < N; ++j) b[j] = b[j] + d * r[1 + N + j];
+      chi = chi + d * d * r[0];
+    }
+  } else {
+    for (int i = 0; i < ndata; ++i) {
+      const double* r = table + static_cast<std::ptrdiff_t>(i) * kStride;
+      double yval = 0.0;
+      for (int l = 0; l < N; ++l)
+        if (nonzero[l]) yval = r[1 + l] * a[l] + yval;
+      const double d = y[i] - yval;
+      for (int j = 0; j < N; ++j) b[j] = b[j] + d * r[1 + N + j];
+      chi = chi + d * d * r[0];
+    }
+  }
+  for (int j = 0; j < N; ++j) beta[j] = b[j];
+  chisq = chi;
+}
+
+using PlainFn = void (*)(const double*, int, const double*, const double*, double*, std::ptrdiff_t, double*,
+                         double&);
+constexpr PlainFn kPlain[10] = {nullptr,           evaluatePlain<1>, evaluatePlain<2>, evaluatePlain<3>,
+                                evaluatePlain<4>, evaluatePlain<5>, evaluatePlain<6>, evaluatePlain<7>,
+                                evaluatePlain<8>, evaluatePlain<9>};
+
+}  // namespace
+
+bool PolyBasis::make(const double* x, const double* sig, int ndata, const double* a, const int* ifit, int npar) {
+  if (npar < 1 || npar > kMaxTerms) return false;
+  nterm_ = 0;
+  nfit_ = 0;
+  for (int l = 0; l < npar; ++l) {
+    if (ifit[l] == 0 && a[l] == 0.0) continue;
+    if (ifit[l] != 0) fitted_[nfit_++] = nterm_;
+    term_[nterm_++] = l;
+  }
+  plain_ = nfit_ == nterm_ && nfit_ >= 1 && nfit_ <= 9 && term_[nterm_ - 1] == nterm_ - 1;
+  ndata_ = ndata;
+  stride_ = 1 + nterm_ + nfit_;
+  const long long size = static_cast<long long>(ndata) * stride_;
+  if (size > INT_MAX) return false;
+  if (table_.size() < size) table_.allocate(static_cast<int>(size));
+
+  const double xmax = npar > 1 ? std::ldexp(1.0, 500 / (npar - 1)) : INFINITY;
+  bool safe = true;
+  for (int i = 0; i < ndata; ++i) safe = safe && safePoint(x[i], sig[i], xmax);
+  auto fill = [&] {
+    double p[kMaxTerms];
+    for (int i = 0; i < ndata; ++i) {
+      double* r = table_.data() + static_cast<std::size_t>(i) * static_cast<std::size_t>(stride_);
+      // Every power up to x^(npar-1), as fpoly forms them.
+      powers(x[i], npar, p);
+      const double s = sig[i];
+      const double w = 1.0 / (s * s);
+      r[0] = w;
+      for (int n = 0; n < nterm_; ++n) r[1 + n] = p[term_[n]];
+      for (int j = 0; j < nfit_; ++j) r[1 + nterm_ + j] = r[1 + fitted_[j]] * w;
+    }
+  };
+  if (safe) {
+    fill();
+    return true;
+  }
+  const FlagWatch watch;
+  fill();
+  return !watch.raised();
+}
+
+void PolyBasis::evaluate(const double* y, const double* a, double* alpha, int ndim, double* beta,
+                         double& chisq) const {
+  const std::ptrdiff_t ld = ndim;
+  if (plain_) {
+    kPlain[nfit_](table_.data(), ndata_, y, a, alpha, ld, beta, chisq);
+    return;
+  }
+  // Terms whose coefficient is zero add exact zeros and are skipped, as in
+  // fpoly.
+  int live[kMaxTerms];
+  int nlive = 0;
+  for (int n = 0; n < nterm_; ++n)
+    if (a[term_[n]] != 0.0) live[nlive++] = n;
+  if (alpha != nullptr)
+    for (int j = 0; j < nfit_; ++j)
+      for (int k = 0; k <= j; ++k) alpha[j + k * ld] = 0.0;
+  for (int j = 0; j < nfit_; ++j) beta[j] = 0.0;
+  chisq = 0.0;
+  for (int i = 0; i < ndata_; ++i) {
+    const double* r = table_.data() + static_cast<std::size_t>(i) * static_cast<std::size_t>(stride_);
+    double yval = 0.0;
+    for (int n = 0; n < nlive; ++n) yval = r[1 + live[n]] * a[term_[live[n]]] + yval;
+    const double d = y[i] - yval;
+    const double* t = r + 1 + nterm_;
+    for (int j = 0; j < nfit_; ++j) {
+      if (alpha != nullptr)
+        for (int k = 0; k <= j; ++k) alpha[j + k * ld] = alpha[j + k * ld] + t[j] * r[1 + fitted_[k]];
+      beta[j] = beta[j] + d * t[j];
+    }
+    chisq = chisq + d * d * r[0];
+  }
+  if (alpha != nullptr)
+    for (int j = 1; j < nfit_; ++j)
+      for (int k = 0; k < j; ++k) alpha[k + j * ld] = alpha[j + k * ld];
 }
 
 }  // namespace tarvel

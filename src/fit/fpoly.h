@@ -6,7 +6,15 @@
 //
 //   double a[3] = {1.0, 2.0, 3.0}, yval, deriv[3];
 //   fpoly(2.0, a, yval, deriv, 3);   // yval == 17.0, deriv == {1, 2, 4}
+//
+// PolyBasis holds what fpoly would give over the points of one fit and what
+// does not change while the fit's coefficients move: the powers of every
+// abscissa, the weights, and (the model being linear) the curvature matrix.
+// A fit makes it once and then forms chi-square and its gradient at any
+// coefficients with the very bits that fpoly and mrqcof give.
 #pragma once
+
+#include "records/runtime.h"
 
 namespace tarvel {
 
@@ -18,5 +26,32 @@ using ModelFn = void (*)(const double& x, const double* a, double& yval, double*
 // Horner's rule); deriv(i) := x^(i-1), also for coefficients that are zero.
 // x^0 is 1 for every x, including 0.
 void fpoly(const double& x, const double* a, double& yval, double* deriv, int npar);
+
+class PolyBasis {
+ public:
+  // Makes the basis of the points x(1..ndata) with standard deviations sig
+  // for a fit of npar coefficients starting at a with flags ifit. The terms
+  // kept are those of the fitted slots and of fixed slots whose value is not
+  // zero; a slot held at zero costs nothing afterwards. Every power of every
+  // point up to x^(npar-1) is formed (as fpoly forms them), with the traps
+  // held off. Returns false when any of this raised an invalid operation, a
+  // division by zero or an overflow: the fit must then call fpoly point by
+  // point, where the error shows exactly where it always did.
+  bool make(const double* x, const double* sig, int ndata, const double* a, const int* ifit, int npar);
+
+  // mrqcof's chi-square and gradient at a (same terms, same order, same
+  // bits); with alpha, also its curvature (leading dimension ndim), which is
+  // the same at every a.
+  void evaluate(const double* y, const double* a, double* alpha, int ndim, double* beta, double& chisq) const;
+
+ private:
+  int ndata_ = 0, nterm_ = 0, nfit_ = 0, stride_ = 0;
+  int term_[20] = {};   // slot of each term that can add to the value, increasing
+  int fitted_[20] = {};  // term index of each fitted slot, in slot order
+  bool plain_ = false;   // the terms are exactly slots 1..nfit, all fitted
+  // Per point: the weight 1/(sig*sig), the powers of the terms, and the
+  // scaled derivatives weight * power of the fitted slots.
+  Vec<double> table_;
+};
 
 }  // namespace tarvel

@@ -1,22 +1,19 @@
 #include "fit/mrqmin.h"
 
+#include <cfloat>
 #include <cstddef>
 
 #include "fit/covsrt.h"
 #include "fit/gaussj.h"
 #include "fit/mrqcof.h"
+#include "records/runtime.h"
 
 namespace tarvel {
 
-MrqminState& mrqminState() {
-  static MrqminState state{};
-  return state;
-}
-
 void mrqmin(const double* x, const double* y, const double* sig, int ndata, double* a, const int* ifit, int npar,
-            double* covar, double* alpha, int ndim, double& chisq, ModelFn model, double& lambda) {
+            double* covar, double* alpha, int ndim, double& chisq, ModelFn model, double& lambda,
+            MrqminState& s) {
   checkMrqCapacity("mrqmin", npar);
-  MrqminState& s = mrqminState();
   const std::ptrdiff_t ld = ndim;
   auto cv = [covar, ld](int r, int c) -> double& { return covar[(r - 1) + (c - 1) * ld]; };
   auto al = [alpha, ld](int r, int c) -> double& { return alpha[(r - 1) + (c - 1) * ld]; };
@@ -27,7 +24,13 @@ void mrqmin(const double* x, const double* y, const double* sig, int ndata, doub
     for (int j = 1; j <= npar; ++j)
       if (ifit[j - 1] != 0) s.nfit = s.nfit + 1;
     lambda = 0.001;
-    mrqcof(x, y, sig, ndata, a, ifit, npar, alpha, s.beta, ndim, chisq, model);
+    if (s.basis != nullptr)
+      s.basis->evaluate(y, a, alpha, ndim, s.beta, chisq);
+    else
+      mrqcof(x, y, sig, ndata, a, ifit, npar, alpha, s.beta, ndim, chisq, model);
+    // A chi-square that is not finite would never settle; off the run's own
+    // order (with the traps held off) the fit is given up at once.
+    if (!(chisq <= DBL_MAX)) abandonFlaggedTrial();
     s.chisq_best = chisq;
     for (int j = 1; j <= npar; ++j) s.atrial[j - 1] = a[j - 1];
   }
@@ -55,14 +58,19 @@ void mrqmin(const double* x, const double* y, const double* sig, int ndata, doub
     j = j + 1;
     s.atrial[l - 1] = a[l - 1] + s.step[j - 1];
   }
-  mrqcof(x, y, sig, ndata, s.atrial, ifit, npar, covar, s.step, ndim, chisq, model);
+  // The trial curvature goes into covar, unless it is the kept one.
+  if (s.basis != nullptr)
+    s.basis->evaluate(y, s.atrial, nullptr, ndim, s.step, chisq);
+  else
+    mrqcof(x, y, sig, ndata, s.atrial, ifit, npar, covar, s.step, ndim, chisq, model);
 
   if (chisq < s.chisq_best) {
     // Success: move towards Gauss-Newton and keep the trial.
     lambda = lambda * 0.1;
     s.chisq_best = chisq;
     for (int jj = 1; jj <= nfit; ++jj) {
-      for (int k = 1; k <= nfit; ++k) al(jj, k) = cv(jj, k);
+      if (s.basis == nullptr)
+        for (int k = 1; k <= nfit; ++k) al(jj, k) = cv(jj, k);
       s.beta[jj - 1] = s.step[jj - 1];
     }
     for (int l = 1; l <= npar; ++l) a[l - 1] = s.atrial[l - 1];

@@ -21,9 +21,12 @@ namespace tarvel {
 
 namespace {
 constexpr int kMaxFrames = 64;
-TraceFrame frames[kMaxFrames];
-int depth = 0;
-TraceFrame overflowFrame;  // deeper frames share one slot; never reached here
+// Each thread's own stack of frames.
+thread_local TraceFrame frames[kMaxFrames];
+thread_local int depth = 0;
+thread_local TraceFrame overflowFrame;  // deeper frames share one slot; never reached here
+// Set inside a TrialScope.
+thread_local bool trialMode = false;
 ExitHook exitHook = nullptr;
 }  // namespace
 
@@ -96,6 +99,7 @@ void terminate(int status) {
 
 namespace {
 [[noreturn]] void fatal(char letter, int number, std::string_view stmtPart, std::string_view message) {
+  if (trialMode) throw TrialAbandoned{};
   // Whatever the console already holds comes before the report.
   std::fflush(stdout);
   const std::string report = fatalReport(letter, number, stmtPart, message);
@@ -219,9 +223,47 @@ TrapsOff::~TrapsOff() {
   if (saved_ != 0) feenableexcept(saved_);
 }
 
+// ---------------------------------------------------------------- trials
+
+TrialScope::TrialScope() : savedTraps_(fegetexcept()), savedMode_(trialMode) {
+  fedisableexcept(FE_ALL_EXCEPT);
+  feclearexcept(kTrapped);
+  trialMode = true;
+}
+
+TrialScope::~TrialScope() {
+  trialMode = savedMode_;
+  feclearexcept(kTrapped);
+  if (savedTraps_ != 0) feenableexcept(savedTraps_);
+}
+
+bool inTrial() { return trialMode; }
+
+bool trapFlagsRaised() { return fetestexcept(kTrapped) != 0; }
+
+void clearTrapFlags() { feclearexcept(kTrapped); }
+
+void abandonFlaggedTrial() {
+  if (trialMode && fetestexcept(kTrapped) != 0) throw TrialAbandoned{};
+}
+
+FlagWatch::FlagWatch() : savedTraps_(fegetexcept()) {
+  fegetexceptflag(&savedFlags_, kTrapped);
+  fedisableexcept(FE_ALL_EXCEPT);
+  feclearexcept(kTrapped);
+}
+
+FlagWatch::~FlagWatch() {
+  fesetexceptflag(&savedFlags_, kTrapped);
+  if (savedTraps_ != 0) feenableexcept(savedTraps_);
+}
+
+bool FlagWatch::raised() const { return fetestexcept(kTrapped) != 0; }
+
 // ---------------------------------------------------------------- pause
 
 void pause(std::string_view text) {
+  if (trialMode) throw TrialAbandoned{};
   if (linePending()) consoleWrite("\r\n");  // linePending stays set
   std::string shown(text);
   shown += "\r\n";
