@@ -14,7 +14,7 @@ void AJUST(const double* x, const double* y, const double* sig, int ndata, doubl
   // traceback.
   FrameScope frame("AJUST", "ajust.cpp", __LINE__);
   // Curvature matrix of this fit, released on return, and the minimiser's state.
-  MrqminState state{};
+  MrqminState state;
   TRACE_AT(frame);
   Mat<double> alpha(npar, npar);
   double* const curv = alpha.data();

@@ -9,20 +9,20 @@ void covsrt(double* covar, int ndim, int npar, const int* ifit, int nfit) {
   const std::ptrdiff_t ld = ndim;
   auto c = [covar, ld](int r, int l) -> double& { return covar[(r - 1) + (l - 1) * ld]; };
 
-  // Clear everything outside the packed block.
-  for (int i = nfit + 1; i <= npar; ++i) {
-    for (int j = 1; j <= i; ++j) {
-      c(i, j) = 0.0;
-      c(j, i) = 0.0;
-    }
-  }
+  // Clear everything outside the packed block: rows nfit+1..npar of the
+  // first nfit columns, and the columns beyond.
+  for (int l = 1; l <= npar; ++l)
+    for (int i = l <= nfit ? nfit + 1 : 1; i <= npar; ++i) c(i, l) = 0.0;
 
   // Move each packed row and column to its parameter's place, last first.
   int k = nfit;
   for (int j = npar; j >= 1; --j) {
     if (ifit[j - 1] == 0) continue;
-    for (int i = 1; i <= npar; ++i) std::swap(c(i, k), c(i, j));
-    for (int i = 1; i <= npar; ++i) std::swap(c(k, i), c(j, i));
+    // A parameter already in its place (k == j) swaps nothing.
+    if (k != j) {
+      for (int i = 1; i <= npar; ++i) std::swap(c(i, k), c(i, j));
+      for (int i = 1; i <= npar; ++i) std::swap(c(k, i), c(j, i));
+    }
     k = k - 1;
   }
 }

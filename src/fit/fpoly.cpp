@@ -32,13 +32,23 @@ namespace {
 
 constexpr int kMaxTerms = 20;
 
-// Bounds within which none of the basis's own arithmetic can overflow or
-// divide by zero: |x|^(npar-1) <= 2^500 and 2^-250 <= |sig| <= 2^250 keep
-// the powers, the weights (within 2^-500 .. 2^500) and their products finite.
-bool safePoint(double x, double sig, double xmax) {
-  const double s = std::fabs(sig);
-  return std::fabs(x) <= xmax && s >= 0x1p-250 && s <= 0x1p250;
+// 2^e, exactly.
+constexpr double twoTo(int e) {
+  double r = 1.0;
+  for (int i = 0; i < e; ++i) r *= 2.0;
+  return r;
 }
+
+// Bounds within which none of the basis's own arithmetic can overflow or
+// divide by zero: |x| <= kPowerBound[npar] keeps |x|^(npar-1) <= 2^500, and
+// 2^-250 <= |sig| <= 2^250 keeps the weights within 2^-500 .. 2^500, so the
+// powers, the weights and their products stay finite.
+constexpr double kPowerBound[kMaxTerms + 1] = {
+    0.0,            INFINITY,       twoTo(500),     twoTo(250),     twoTo(166),     twoTo(125),     twoTo(100),
+    twoTo(83),      twoTo(71),      twoTo(62),      twoTo(55),      twoTo(50),      twoTo(45),      twoTo(41),
+    twoTo(38),      twoTo(35),      twoTo(33),      twoTo(31),      twoTo(29),      twoTo(27),      twoTo(26)};
+constexpr double kSigLow = 1.0 / twoTo(250);
+constexpr double kSigHigh = twoTo(250);
 
 // The point loop of a fit whose terms are the slots 1..N, all fitted: the
 // usual case, unrolled. Same operations, in the same order, as mrqcof with
@@ -97,6 +107,27 @@ void evaluatePlain(const double* table, int ndata, const double* y, const double
   chisq = chi;
 }
 
+// The basis of a fit whose terms are the slots 1..N, all fitted, when its
+// points lie within the bounds above.
+template <int N>
+void fillPlain(const double* x, const double* sig, int ndata, double* table) {
+  constexpr int kStride = 1 + 2 * N;
+  for (int i = 0; i < ndata; ++i) {
+    double* r = table + static_cast<std::ptrdiff_t>(i) * kStride;
+    double p[N];
+    powers(x[i], N, p);
+    const double s = sig[i];
+    const double w = 1.0 / (s * s);
+    r[0] = w;
+    for (int n = 0; n < N; ++n) r[1 + n] = p[n];
+    for (int j = 0; j < N; ++j) r[1 + N + j] = p[j] * w;
+  }
+}
+
+using FillFn = void (*)(const double*, const double*, int, double*);
+constexpr FillFn kFill[10] = {nullptr,      fillPlain<1>, fillPlain<2>, fillPlain<3>, fillPlain<4>,
+                              fillPlain<5>, fillPlain<6>, fillPlain<7>, fillPlain<8>, fillPlain<9>};
+
 using PlainFn = void (*)(const double*, int, const double*, const double*, double*, std::ptrdiff_t, double*,
                          double&);
 constexpr PlainFn kPlain[10] = {nullptr,           evaluatePlain<1>, evaluatePlain<2>, evaluatePlain<3>,
@@ -119,17 +150,27 @@ bool PolyBasis::make(const double* x, const double* sig, int ndata, const double
   stride_ = 1 + nterm_ + nfit_;
   const long long size = static_cast<long long>(ndata) * stride_;
   if (size > INT_MAX) return false;
-  if (table_.size() < size) table_.allocate(static_cast<int>(size));
+  if (size <= kInPlace) {
+    table_ = inPlace_;
+  } else {
+    if (heap_.size() < size) heap_.allocate(static_cast<int>(size));
+    table_ = heap_.data();
+  }
 
-  const double xmax = npar > 1 ? std::ldexp(1.0, 500 / (npar - 1)) : INFINITY;
+  const double xmax = kPowerBound[npar];
   bool safe = true;
-  for (int i = 0; i < ndata; ++i) safe = safe && safePoint(x[i], sig[i], xmax);
+  for (int i = 0; i < ndata; ++i) {
+    const double s = std::fabs(sig[i]);
+    safe = safe & (std::fabs(x[i]) <= xmax) & (s >= kSigLow) & (s <= kSigHigh);
+  }
+  // The powers up to x^(npar-1), as fpoly forms them; within the bounds only
+  // those of the terms can matter.
+  const int width = safe ? (nterm_ > 0 ? term_[nterm_ - 1] + 1 : 1) : npar;
   auto fill = [&] {
     double p[kMaxTerms];
     for (int i = 0; i < ndata; ++i) {
-      double* r = table_.data() + static_cast<std::size_t>(i) * static_cast<std::size_t>(stride_);
-      // Every power up to x^(npar-1), as fpoly forms them.
-      powers(x[i], npar, p);
+      double* r = table_ + static_cast<std::size_t>(i) * static_cast<std::size_t>(stride_);
+      powers(x[i], width, p);
       const double s = sig[i];
       const double w = 1.0 / (s * s);
       r[0] = w;
@@ -138,7 +179,10 @@ bool PolyBasis::make(const double* x, const double* sig, int ndata, const double
     }
   };
   if (safe) {
-    fill();
+    if (plain_)
+      kFill[nfit_](x, sig, ndata, table_);
+    else
+      fill();
     return true;
   }
   const FlagWatch watch;
@@ -150,7 +194,7 @@ void PolyBasis::evaluate(const double* y, const double* a, double* alpha, int nd
                          double& chisq) const {
   const std::ptrdiff_t ld = ndim;
   if (plain_) {
-    kPlain[nfit_](table_.data(), ndata_, y, a, alpha, ld, beta, chisq);
+    kPlain[nfit_](table_, ndata_, y, a, alpha, ld, beta, chisq);
     return;
   }
   // Terms whose coefficient is zero add exact zeros and are skipped, as in
@@ -165,7 +209,7 @@ void PolyBasis::evaluate(const double* y, const double* a, double* alpha, int nd
   for (int j = 0; j < nfit_; ++j) beta[j] = 0.0;
   chisq = 0.0;
   for (int i = 0; i < ndata_; ++i) {
-    const double* r = table_.data() + static_cast<std::size_t>(i) * static_cast<std::size_t>(stride_);
+    const double* r = table_ + static_cast<std::size_t>(i) * static_cast<std::size_t>(stride_);
     double yval = 0.0;
     for (int n = 0; n < nlive; ++n) yval = r[1 + live[n]] * a[term_[live[n]]] + yval;
     const double d = y[i] - yval;

@@ -46,12 +46,16 @@ class PolyBasis {
 
  private:
   int ndata_ = 0, nterm_ = 0, nfit_ = 0, stride_ = 0;
-  int term_[20] = {};   // slot of each term that can add to the value, increasing
-  int fitted_[20] = {};  // term index of each fitted slot, in slot order
+  int term_[20];    // slot of each term that can add to the value, increasing
+  int fitted_[20];  // term index of each fitted slot, in slot order
   bool plain_ = false;   // the terms are exactly slots 1..nfit, all fitted
   // Per point: the weight 1/(sig*sig), the powers of the terms, and the
-  // scaled derivatives weight * power of the fitted slots.
-  Vec<double> table_;
+  // scaled derivatives weight * power of the fitted slots; in place for a
+  // calibration's usual handful of points.
+  static constexpr int kInPlace = 1024;
+  double inPlace_[kInPlace];
+  Vec<double> heap_;
+  double* table_ = inPlace_;
 };
 
 }  // namespace tarvel

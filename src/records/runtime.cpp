@@ -135,23 +135,7 @@ void subscriptError(long long index, long long lower, long long upper) {
                                   ".." + std::to_string(upper));
 }
 
-int iadd(int a, int b) {
-  int r;
-  if (__builtin_add_overflow(a, b, &r)) fatalDebug(err::kIntegerOverflow, "integer overflow");
-  return r;
-}
-
-int isub(int a, int b) {
-  int r;
-  if (__builtin_sub_overflow(a, b, &r)) fatalDebug(err::kIntegerOverflow, "integer overflow");
-  return r;
-}
-
-int imul(int a, int b) {
-  int r;
-  if (__builtin_mul_overflow(a, b, &r)) fatalDebug(err::kIntegerOverflow, "integer overflow");
-  return r;
-}
+void integerOverflow() { fatalDebug(err::kIntegerOverflow, "integer overflow"); }
 
 void* allocateZeroed(std::size_t count, std::size_t size) {
   std::size_t bytes;

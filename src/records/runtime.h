@@ -111,9 +111,23 @@ void setExitHook(ExitHook hook);
 [[noreturn]] void subscriptError(long long index, long long lower, long long upper);
 
 // Checked 32-bit integer arithmetic: an overflow is a fatal $DEBUG error.
-int iadd(int a, int b);
-int isub(int a, int b);
-int imul(int a, int b);
+// Inline, so that a check that cannot fail costs nothing.
+[[noreturn]] void integerOverflow();
+inline int iadd(int a, int b) {
+  int r;
+  if (__builtin_add_overflow(a, b, &r)) integerOverflow();
+  return r;
+}
+inline int isub(int a, int b) {
+  int r;
+  if (__builtin_sub_overflow(a, b, &r)) integerOverflow();
+  return r;
+}
+inline int imul(int a, int b) {
+  int r;
+  if (__builtin_mul_overflow(a, b, &r)) integerOverflow();
+  return r;
+}
 
 // Allocates `count` zeroed elements of `size` bytes; a failure (or a count
 // whose byte size overflows) is a fatal ALLOCATE error, never a crash.
