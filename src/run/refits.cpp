@@ -1,0 +1,363 @@
+// The Monte Carlo refits and the residual table's spreads on every core. The
+// work is the one-thread run's, done ahead: nothing a worker does is seen
+// before the main thread takes it over in the run's own order, and whatever
+// would have ended the run is done again in its turn, the one-thread way.
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <thread>
+#include <vector>
+
+#include "fit/ajust.h"
+#include "fit/power.h"
+#include "records/runtime.h"
+#include "run/run.h"
+#include "stats/calib.h"
+#include "stats/gasdev.h"
+#include "stats/ran1.h"
+
+namespace tarvel {
+
+namespace {
+
+constexpr int kMaxThreads = 256;
+// A block holds the draws of at most kMaxBlock trials and at most
+// kBlockBytes of perturbed points; two blocks are held at a time.
+constexpr int kMaxBlock = 256;
+constexpr long long kBlockBytes = 16LL << 20;
+
+// A few threads that run one job at a time together with the thread that
+// hands it out (job index 0); run() returns when every thread has finished.
+class WorkerPool {
+ public:
+  explicit WorkerPool(int threads) {
+    for (int i = 1; i < threads; ++i) {
+      try {
+        workers_.emplace_back([this, i] { loop(i); });
+      } catch (...) {
+        break;  // fewer threads than asked for: the work is shared all the same
+      }
+    }
+  }
+  ~WorkerPool() {
+    stop_ = true;
+    generation_.fetch_add(1);
+    generation_.notify_all();
+    for (std::thread& t : workers_) t.join();
+  }
+  WorkerPool(const WorkerPool&) = delete;
+  WorkerPool& operator=(const WorkerPool&) = delete;
+
+  int size() const { return static_cast<int>(workers_.size()) + 1; }
+
+  void run(const std::function<void(int)>& job) {
+    job_ = &job;
+    pending_.store(static_cast<int>(workers_.size()));
+    generation_.fetch_add(1);
+    generation_.notify_all();
+    job(0);
+    for (int left = pending_.load(); left != 0; left = pending_.load()) pending_.wait(left);
+  }
+
+ private:
+  void loop(int index) {
+    unsigned seen = 0;
+    for (;;) {
+      generation_.wait(seen);
+      seen = generation_.load();
+      if (stop_) return;
+      (*job_)(index);
+      if (pending_.fetch_sub(1) == 1) pending_.notify_one();
+    }
+  }
+
+  std::vector<std::thread> workers_;
+  const std::function<void(int)>* job_ = nullptr;
+  std::atomic<unsigned> generation_{0};
+  std::atomic<int> pending_{0};
+  std::atomic<bool> stop_{false};
+};
+
+int resolvedThreads(const RunState& s) { return s.threads > 0 ? std::min(s.threads, kMaxThreads) : threadCount(); }
+
+// Hands out the items first..last in chunks to the threads of a job.
+class Chunks {
+ public:
+  void reset(int count, int threads) {
+    count_ = count;
+    chunk_ = std::max(1, count / (threads * 8));
+    next_.store(0);
+  }
+  // The next chunk [begin, end), or false when none is left.
+  bool next(int& begin, int& end) {
+    begin = next_.fetch_add(chunk_);
+    end = std::min(begin + chunk_, count_);
+    return begin < count_;
+  }
+
+ private:
+  int count_ = 0, chunk_ = 1;
+  std::atomic<int> next_{0};
+};
+
+// The random sequence where a block's draws begin.
+struct RandomState {
+  Ran1State ran1;
+  GasdevState gasdev;
+  int seed;
+};
+
+}  // namespace
+
+int threadCount() {
+  if (const char* v = std::getenv("TARVEL_THREADS"); v != nullptr && *v != '\0') {
+    char* end = nullptr;
+    errno = 0;
+    const long n = std::strtol(v, &end, 10);
+    if (*end == '\0' && errno == 0 && n >= 1 && n <= kMaxThreads) return static_cast<int>(n);
+  }
+  const unsigned cores = std::thread::hardware_concurrency();
+  return cores == 0 ? 1 : static_cast<int>(std::min<unsigned>(cores, kMaxThreads));
+}
+
+void drawTrial(RunState& s, double* qfit, double* efit, double* sfit) {
+  const double* qe = s.qe.data();
+  const double* uqe = s.uqe.data();
+  const double* e = s.e.data();
+  const double* ue = s.ue.data();
+  const double rdev = gasdev(s.seed) * s.urel;
+  for (int i = 0; i < s.npt; ++i) {
+    const double gq = gasdev(s.seed);
+    qfit[i] = qe[i] + uqe[i] * gq;
+    const double ge = gasdev(s.seed);
+    efit[i] = e[i] * (1.0 + rdev) + ue[i] * ge;
+    if (sfit != nullptr) sfit[i] = ue[i];
+  }
+}
+
+bool efficienciesBounded(const RunState& s, const double* a) {
+  // Every term and every partial sum of the efficiency stays below the sum
+  // of qpow(j) * |a(j)|, within rounding; 2^1019 leaves room for both.
+  constexpr double kLimit = 0x1p1019;
+  double sum = 0.0;
+  for (int j = 0; j < kSlots; ++j) {
+    const double c = std::fabs(a[j]);
+    if (c == 0.0) continue;
+    const double m = s.qpow[j];
+    if (c > 1.0 && m > kLimit / c) return false;
+    const double term = m * c;
+    if (!(term <= kLimit)) return false;
+    sum = sum + term;
+    if (!(sum <= kLimit)) return false;
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------- trials
+
+struct ParallelTrials::Impl {
+  struct Result {
+    double a[kSlots];
+    double chi2;
+    int niter;
+    bool ok;
+  };
+  struct Block {
+    int first = 0, count = 0;
+    bool flagged = false;  // a draw would have ended the run
+    RandomState start{};
+    Vec<double> qfit, efit;  // trial t's points from t * npt
+  };
+
+  RunState& s;
+  WorkerPool pool;
+  int blockSize = 1;
+  Block blocks[2];
+  int current = 0;        // the block being taken
+  bool started = false;
+  bool oneThread = false;  // the rest is drawn and fitted the one-thread way
+  Vec<Result> results;
+  Chunks chunks;
+  std::function<void(int)> job;
+
+  Impl(RunState& st, int threads) : s(st), pool(threads) {
+    const long long perTrial = 2LL * static_cast<long long>(s.npt) * static_cast<long long>(sizeof(double));
+    blockSize = static_cast<int>(std::clamp<long long>(kBlockBytes / perTrial, 1, kMaxBlock));
+    for (Block& b : blocks) {
+      b.qfit.allocate(imul(blockSize, s.npt));
+      b.efit.allocate(imul(blockSize, s.npt));
+    }
+    results.allocate(blockSize);
+    job = [this](int index) { fitBlock(index); };
+  }
+
+  // Draws the block of trials from `first` on, with the traps held off.
+  void draw(Block& b, int first) {
+    b.first = first;
+    b.count = std::min(blockSize, kTrials - first + 1);
+    b.start = RandomState{ran1State(), gasdevState(), s.seed};
+    const TrialScope trial;
+    try {
+      for (int t = 0; t < b.count; ++t) {
+        const std::size_t at = static_cast<std::size_t>(t) * static_cast<std::size_t>(s.npt);
+        drawTrial(s, b.qfit.data() + at, b.efit.data() + at, nullptr);
+      }
+      b.flagged = trapFlagsRaised();
+    } catch (const TrialAbandoned&) {
+      b.flagged = true;
+    }
+  }
+
+  // Refits the trials of the current block on thread `index`; the main
+  // thread first draws the next block.
+  void fitBlock(int index) {
+    const TrialScope trial;
+    Block& b = blocks[current];
+    if (index == 0 && b.first + b.count <= kTrials) draw(blocks[1 - current], b.first + b.count);
+    double covar[kSlots * kSlots];
+    int begin, end;
+    while (chunks.next(begin, end))
+      for (int t = begin; t < end; ++t) fit(b, t, covar);
+  }
+
+  void fit(const Block& b, int t, double* covar) {
+    Result& r = results.data()[t];
+    int ifit[kSlots];
+    for (int j = 0; j < kSlots; ++j) {
+      r.a[j] = j < s.ncoef ? s.asave.data()[j] : 0.0;
+      ifit[j] = j < s.ncoef ? 1 : 0;
+    }
+    const std::size_t at = static_cast<std::size_t>(t) * static_cast<std::size_t>(s.npt);
+    try {
+      AJUST(b.qfit.data() + at, b.efit.data() + at, s.ue.data(), s.npfit, r.a, kSlots, covar, r.chi2, r.niter, ifit);
+      r.ok = !trapFlagsRaised() && efficienciesBounded(s, r.a);
+    } catch (const TrialAbandoned&) {
+      r.ok = false;
+    }
+    if (!r.ok) clearTrapFlags();
+    if (r.ok && b.first + t == kTrials) std::memcpy(s.covtrial.data(), covar, sizeof(double) * kSlots * kSlots);
+  }
+
+  // Trial k's perturbed points into qfit, efit and sfit.
+  void points(const Block& b, int k) {
+    const std::size_t at = static_cast<std::size_t>(k - b.first) * static_cast<std::size_t>(s.npt);
+    std::memcpy(s.qfit.data(), b.qfit.data() + at, sizeof(double) * static_cast<std::size_t>(s.npt));
+    std::memcpy(s.efit.data(), b.efit.data() + at, sizeof(double) * static_cast<std::size_t>(s.npt));
+    std::memcpy(s.sfit.data(), s.ue.data(), sizeof(double) * static_cast<std::size_t>(s.npt));
+  }
+
+  Turn take(int k) {
+    if (oneThread) return Turn::draw;
+    if (!started) {
+      started = true;
+      draw(blocks[0], k);
+    } else if (k >= blocks[current].first + blocks[current].count) {
+      current = 1 - current;
+    }
+    Block& b = blocks[current];
+    if (k == b.first) {
+      if (b.flagged) {
+        // Back to where the block's draws began, to draw them in turn.
+        ran1State() = b.start.ran1;
+        gasdevState() = b.start.gasdev;
+        s.seed = b.start.seed;
+        oneThread = true;
+        return Turn::draw;
+      }
+      chunks.reset(b.count, pool.size());
+      pool.run(job);
+    }
+    const Result& r = results.data()[k - b.first];
+    if (!r.ok) {
+      points(b, k);
+      return Turn::refit;
+    }
+    for (int j = 1; j <= kSlots; ++j) {
+      s.a(j) = r.a[j - 1];
+      s.ifit(j) = j <= s.ncoef ? 1 : 0;
+    }
+    for (int j = 1; j <= s.ncoef; ++j) s.aset(j, k) = r.a[j - 1];
+    s.chi2 = r.chi2;
+    s.niter = r.niter;
+    if (k == kTrials) points(b, k);
+    return Turn::fitted;
+  }
+};
+
+ParallelTrials::ParallelTrials(RunState& s) {
+  // The largest power of every slot over the points, for efficienciesBounded.
+  double p[kSlots];
+  for (double& m : s.qpow) m = 0.0;
+  for (int i = 1; i <= s.npt; ++i) {
+    powers(s.qe(i), kSlots, p);
+    for (int j = 0; j < kSlots; ++j) s.qpow[j] = std::max(s.qpow[j], std::fabs(p[j]));
+  }
+  const int threads = resolvedThreads(s);
+  if (threads > 1) impl_ = std::make_unique<Impl>(s, threads);
+}
+
+ParallelTrials::~ParallelTrials() = default;
+
+Turn ParallelTrials::take(int k) { return impl_ ? impl_->take(k) : Turn::draw; }
+
+// ---------------------------------------------------------------- spreads
+
+struct TrialSpreads::Impl {
+  RunState& s;
+  Vec<double> mean, sdev;
+  Vec<int> ok;
+
+  Impl(RunState& st, int threads) : s(st) {
+    mean.allocate(s.npt);
+    sdev.allocate(s.npt);
+    ok.allocate(s.npt);
+    WorkerPool pool(threads);
+    Chunks chunks;
+    chunks.reset(s.npt, pool.size());
+    const std::function<void(int)> job = [&](int) {
+      const TrialScope trial;
+      Vec<double> sample(kTrials);
+      int begin, end;
+      while (chunks.next(begin, end))
+        for (int i = begin; i < end; ++i) spread(i, sample);
+    };
+    pool.run(job);
+  }
+
+  void spread(int i, Vec<double>& sample) {
+    try {
+      const double q = s.qe.data()[i];
+      for (int k = 1; k <= kTrials; ++k)
+        EFFICIENCY(sample(k), View<const double>{s.aset.column(k), kSlots}, q, kSlots);
+      MOYSDEV(View<const double>{sample.data(), kTrials}, mean.data()[i], sdev.data()[i], kTrials);
+      ok.data()[i] = trapFlagsRaised() ? 0 : 1;
+    } catch (const TrialAbandoned&) {
+      ok.data()[i] = 0;
+    }
+    if (ok.data()[i] == 0) clearTrapFlags();
+  }
+};
+
+TrialSpreads::TrialSpreads(RunState& s) : s_(s) {
+  const int threads = resolvedThreads(s);
+  if (threads > 1) impl_ = std::make_unique<Impl>(s, threads);
+}
+
+TrialSpreads::~TrialSpreads() = default;
+
+void TrialSpreads::take(int i) const {
+  if (impl_ && impl_->ok(i) != 0) {
+    s_.emean = impl_->mean(i);
+    s_.esd = impl_->sdev(i);
+    return;
+  }
+  for (int k = 1; k <= kTrials; ++k)
+    EFFICIENCY(s_.esample(k), View<const double>{s_.aset.column(k), kSlots}, s_.qe(i), kSlots);
+  MOYSDEV(View<const double>{s_.esample.data(), kTrials}, s_.emean, s_.esd, kTrials);
+}
+
+}  // namespace tarvel
