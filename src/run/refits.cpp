@@ -25,10 +25,11 @@ namespace tarvel {
 namespace {
 
 constexpr int kMaxThreads = 256;
-// A block holds the draws of at most kMaxBlock trials and at most
-// kBlockBytes of perturbed points; two blocks are held at a time.
+// A block holds the draws of at most kMaxBlock trials and, unless that
+// leaves fewer than two trials a thread, at most kBlockBytes of perturbed
+// points; two blocks are held at a time.
 constexpr int kMaxBlock = 256;
-constexpr long long kBlockBytes = 16LL << 20;
+constexpr long long kBlockBytes = 4LL << 20;
 
 // A few threads that run one job at a time together with the thread that
 // hands it out (job index 0); run() returns when every thread has finished.
@@ -186,7 +187,7 @@ struct ParallelTrials::Impl {
 
   Impl(RunState& st, int threads) : s(st), pool(threads) {
     const long long perTrial = 2LL * static_cast<long long>(s.npt) * static_cast<long long>(sizeof(double));
-    blockSize = static_cast<int>(std::clamp<long long>(kBlockBytes / perTrial, 1, kMaxBlock));
+    blockSize = static_cast<int>(std::min<long long>(kMaxBlock, std::max(kBlockBytes / perTrial, 2LL * pool.size())));
     for (Block& b : blocks) {
       b.qfit.allocate(imul(blockSize, s.npt));
       b.efit.allocate(imul(blockSize, s.npt));
