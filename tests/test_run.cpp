@@ -232,8 +232,8 @@ TEST(Run, PointCountTooLargeForMemoryEndsWithAllocateReport) {
     const char* count;
     bool limited;  // run under a 1 GB address-space limit
   } cases[] = {
-      {"a store of 171 TB", "2147483647", false},
-      {"a store of 8 GB in 1 GB of address space", "100000", true},
+      {"a 16 GB point array in 1 GB of address space", "2147483647", true},
+      {"seven 160 MB point arrays in 1 GB of address space", "20000000", true},
   };
 #if defined(__SANITIZE_ADDRESS__)
   // Under the sanitizer its own allocator answers (with a warning of its own),
