@@ -16,8 +16,8 @@ void AJUST(const double* x, const double* y, const double* sig, int ndata, doubl
   // Curvature matrix of this fit, released on return, and the minimiser's state.
   MrqminState state;
   TRACE_AT(frame);
-  Mat<double> alpha(npar, npar);
-  double* const curv = alpha.data();
+  double alpha[kMrqCapacity * kMrqCapacity];  // npar x npar; mrqmin refuses more than its capacity
+  double* const curv = npar <= kMrqCapacity ? alpha : nullptr;
   PolyBasis basis;  // the points' powers and weights, made once for the fit
   TRACE_AT(frame);
   niter = 0;

@@ -1,5 +1,6 @@
 #include "fit/covsrt.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <utility>
 
@@ -11,8 +12,10 @@ void covsrt(double* covar, int ndim, int npar, const int* ifit, int nfit) {
 
   // Clear everything outside the packed block: rows nfit+1..npar of the
   // first nfit columns, and the columns beyond.
-  for (int l = 1; l <= npar; ++l)
-    for (int i = l <= nfit ? nfit + 1 : 1; i <= npar; ++i) c(i, l) = 0.0;
+  for (int l = 1; l <= npar; ++l) {
+    const int first = l <= nfit ? nfit + 1 : 1;
+    if (first <= npar) std::fill_n(&c(first, l), npar - first + 1, 0.0);
+  }
 
   // Move each packed row and column to its parameter's place, last first.
   int k = nfit;

@@ -44,6 +44,10 @@ class PolyBasis {
   // the same at every a.
   void evaluate(const double* y, const double* a, double* alpha, int ndim, double* beta, double& chisq) const;
 
+  // N when the terms are exactly the slots 1..N, all fitted, and every other
+  // slot is held at zero (the calibration's fits); 0 otherwise.
+  int plainOrder() const { return plain_ ? nfit_ : 0; }
+
  private:
   int ndata_ = 0, nterm_ = 0, nfit_ = 0, stride_ = 0;
   int term_[20];    // slot of each term that can add to the value, increasing

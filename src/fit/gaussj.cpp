@@ -11,68 +11,14 @@ namespace tarvel {
 
 namespace {
 
-// The same elimination for one right-hand side and an order N fixed when
-// compiled (the minimiser's case): the loops unrolled and the pivot search
-// without branches; every operation, and its order, as below.
-template <int N, int LD>
-void gaussjOrder(double* mat, std::ptrdiff_t ld, double* rhs) {
-  // LD: the leading dimension when fixed too (0: ld).
-  auto m = [mat, ld](int r, int c) -> double& { return mat[r + c * (LD != 0 ? LD : ld)]; };
-  int ipiv[N] = {};
-  int indxr[N];
-  int indxc[N];
-  int irow = 0;
-  int icol = 0;
-  for (int i = 0; i < N; ++i) {
-    double big = 0.0;
-    for (int j = 0; j < N; ++j) {
-      if (ipiv[j] == 1) continue;
-      for (int k = 0; k < N; ++k) {
-        if (ipiv[k] != 0) continue;
-        const double mag = std::fabs(m(j, k));
-        const bool take = mag >= big;
-        big = take ? mag : big;
-        irow = take ? j : irow;
-        icol = take ? k : icol;
-      }
-    }
-    ipiv[icol] += 1;
-    if (irow != icol) {
-      for (int l = 0; l < N; ++l) std::swap(m(irow, l), m(icol, l));
-      std::swap(rhs[irow], rhs[icol]);
-    }
-    indxr[i] = irow;
-    indxc[i] = icol;
-    const volatile double pivot = m(icol, icol);
-    if (pivot == 0.0) pause("singular matrix in gaussj");
-    const double pivinv = 1.0 / pivot;
-    m(icol, icol) = 1.0;
-    for (int l = 0; l < N; ++l) m(icol, l) = m(icol, l) * pivinv;
-    rhs[icol] = rhs[icol] * pivinv;
-    for (int r = 0; r < N; ++r) {
-      if (r == icol) continue;
-      const double dum = m(r, icol);
-      m(r, icol) = 0.0;
-      for (int l = 0; l < N; ++l) m(r, l) = m(r, l) - m(icol, l) * dum;
-      rhs[r] = rhs[r] - rhs[icol] * dum;
-    }
-  }
-  for (int l = N - 1; l >= 0; --l) {
-    const int r = indxr[l];
-    const int c = indxc[l];
-    if (r == c) continue;
-    for (int k = 0; k < N; ++k) std::swap(m(k, r), m(k, c));
-  }
-}
-
 using OrderFn = void (*)(double*, std::ptrdiff_t, double*);
 // By order, for any leading dimension and for the minimiser's 9.
-constexpr OrderFn kOrders[10] = {nullptr,           gaussjOrder<1, 0>, gaussjOrder<2, 0>, gaussjOrder<3, 0>,
-                                 gaussjOrder<4, 0>, gaussjOrder<5, 0>, gaussjOrder<6, 0>, gaussjOrder<7, 0>,
-                                 gaussjOrder<8, 0>, gaussjOrder<9, 0>};
-constexpr OrderFn kOrders9[10] = {nullptr,           gaussjOrder<1, 9>, gaussjOrder<2, 9>, gaussjOrder<3, 9>,
-                                  gaussjOrder<4, 9>, gaussjOrder<5, 9>, gaussjOrder<6, 9>, gaussjOrder<7, 9>,
-                                  gaussjOrder<8, 9>, gaussjOrder<9, 9>};
+constexpr OrderFn kOrders[10] = {nullptr,           gaussjFixed<1, 0>, gaussjFixed<2, 0>, gaussjFixed<3, 0>,
+                                 gaussjFixed<4, 0>, gaussjFixed<5, 0>, gaussjFixed<6, 0>, gaussjFixed<7, 0>,
+                                 gaussjFixed<8, 0>, gaussjFixed<9, 0>};
+constexpr OrderFn kOrders9[10] = {nullptr,           gaussjFixed<1, 9>, gaussjFixed<2, 9>, gaussjFixed<3, 9>,
+                                  gaussjFixed<4, 9>, gaussjFixed<5, 9>, gaussjFixed<6, 9>, gaussjFixed<7, 9>,
+                                  gaussjFixed<8, 9>, gaussjFixed<9, 9>};
 
 }  // namespace
 

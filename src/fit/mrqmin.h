@@ -29,6 +29,7 @@
 #pragma once
 
 #include "fit/fpoly.h"
+#include "fit/mrqcof.h"
 
 namespace tarvel {
 

@@ -21,22 +21,27 @@ namespace tarvel {
 
 namespace {
 constexpr int kMaxFrames = 64;
-// Each thread's own stack of frames.
-thread_local TraceFrame frames[kMaxFrames];
-thread_local int depth = 0;
-thread_local TraceFrame overflowFrame;  // deeper frames share one slot; never reached here
+// Each thread's own stack of frames; frames deeper than kMaxFrames share
+// `overflow` (never reached here).
+struct FrameStack {
+  TraceFrame frames[kMaxFrames];
+  TraceFrame overflow;
+  int depth;
+};
+thread_local FrameStack frameStack{};
 // Set inside a TrialScope.
 thread_local bool trialMode = false;
 ExitHook exitHook = nullptr;
 }  // namespace
 
 FrameScope::FrameScope(const char* routine, const char* file, int stmt) {
-  frame_ = depth < kMaxFrames ? &frames[depth] : &overflowFrame;
+  FrameStack& st = frameStack;
+  frame_ = st.depth < kMaxFrames ? &st.frames[st.depth] : &st.overflow;
   *frame_ = TraceFrame{routine, file, stmt};
-  ++depth;
+  ++st.depth;
 }
 
-FrameScope::~FrameScope() { --depth; }
+FrameScope::~FrameScope() { --frameStack.depth; }
 
 // ---------------------------------------------------------------- errors
 
@@ -53,9 +58,10 @@ std::string printable(std::string_view text) {
 
 std::string fatalReport(char letter, int number, std::string_view stmtPart, std::string_view message) {
   std::string r = "\r\n";
-  const int active = depth < kMaxFrames ? depth : kMaxFrames;
+  const FrameStack& st = frameStack;
+  const int active = st.depth < kMaxFrames ? st.depth : kMaxFrames;
   if (active > 0) {
-    const TraceFrame& f = frames[active - 1];
+    const TraceFrame& f = st.frames[active - 1];
     r += f.file;
     r += "(" + std::to_string(f.stmt) + ") : ";
   }
@@ -74,7 +80,7 @@ std::string fatalReport(char letter, int number, std::string_view stmtPart, std:
   if (active > 0) {
     r += "\r\nExecution traceback:\r\n";
     for (int i = active - 1; i >= 0; --i) {
-      const TraceFrame& f = frames[i];
+      const TraceFrame& f = st.frames[i];
       r += "\t\tfrom ";
       r += f.routine ? f.routine : "main program";
       r += " in ";

@@ -33,6 +33,8 @@ struct TraceFrame {
 
 // Pushes a frame on construction and pops it on destruction. Every thread
 // has a stack of its own; a report shows the stack of the thread that fails.
+// (Out of line, so that the frame is in place before the routine's own
+// arithmetic can trap.)
 class FrameScope {
  public:
   FrameScope(const char* routine, const char* file, int stmt);
