@@ -11,10 +11,14 @@ void covsrt(double* covar, int ndim, int npar, const int* ifit, int nfit) {
   auto c = [covar, ld](int r, int l) -> double& { return covar[(r - 1) + (l - 1) * ld]; };
 
   // Clear everything outside the packed block: rows nfit+1..npar of the
-  // first nfit columns, and the columns beyond.
-  for (int l = 1; l <= npar; ++l) {
-    const int first = l <= nfit ? nfit + 1 : 1;
-    if (first <= npar) std::fill_n(&c(first, l), npar - first + 1, 0.0);
+  // first nfit columns, and the columns beyond (one stretch of memory when
+  // the matrix is exactly npar rows high).
+  if (nfit < npar) {
+    for (int l = 1; l <= nfit; ++l) std::fill_n(&c(nfit + 1, l), npar - nfit, 0.0);
+    if (ndim == npar)
+      std::fill_n(&c(1, nfit + 1), static_cast<std::ptrdiff_t>(npar - nfit) * ld, 0.0);
+    else
+      for (int l = nfit + 1; l <= npar; ++l) std::fill_n(&c(1, l), npar, 0.0);
   }
 
   // Move each packed row and column to its parameter's place, last first.

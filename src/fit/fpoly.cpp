@@ -50,68 +50,11 @@ constexpr double kPowerBound[kMaxTerms + 1] = {
 constexpr double kSigLow = 1.0 / twoTo(250);
 constexpr double kSigHigh = twoTo(250);
 
-// The point loop of a fit whose terms are the slots 1..N, all fitted: the
-// usual case, unrolled. Same operations, in the same order, as mrqcof with
-// fpoly.
-template <int N>
-void evaluatePlain(const double* table, int ndata, const double* y, const double* a, double* alpha,
-                   std::ptrdiff_t ld, double* beta, double& chisq) {
-  constexpr int kStride = 1 + 2 * N;
-  bool nonzero[N];
-  for (int l = 0; l < N; ++l) nonzero[l] = a[l] != 0.0;
-  bool all = true;
-  for (int l = 0; l < N; ++l) all = all && nonzero[l];
-  double b[N];
-  for (int j = 0; j < N; ++j) b[j] = 0.0;
-  double chi = 0.0;
-  if (alpha != nullptr) {
-    double al[N][N];
-    for (int j = 0; j < N; ++j)
-      for (int k = 0; k <= j; ++k) al[j][k] = 0.0;
-    for (int i = 0; i < ndata; ++i) {
-      const double* r = table + static_cast<std::ptrdiff_t>(i) * kStride;
-      double yval = 0.0;
-      for (int l = 0; l < N; ++l)
-        if (nonzero[l]) yval = r[1 + l] * a[l] + yval;
-      const double d = y[i] - yval;
-      for (int j = 0; j < N; ++j) {
-        const double t = r[1 + N + j];
-        for (int k = 0; k <= j; ++k) al[j][k] = al[j][k] + t * r[1 + k];
-        b[j] = b[j] + d * t;
-      }
-      chi = chi + d * d * r[0];
-    }
-    for (int j = 0; j < N; ++j)
-      for (int k = 0; k < N; ++k) alpha[j + k * ld] = k <= j ? al[j][k] : al[k][j];
-  } else if (all) {
-    for (int i = 0; i < ndata; ++i) {
-      const double* r = table + static_cast<std::ptrdiff_t>(i) * kStride;
-      double yval = 0.0;
-      for (int l = 0; l < N; ++l) yval = r[1 + l] * a[l] + yval;
-      const double d = y[i] - yval;
-      for (int j = 0; j < N; ++j) b[j] = b[j] + d * r[1 + N + j];
-      chi = chi + d * d * r[0];
-    }
-  } else {
-    for (int i = 0; i < ndata; ++i) {
-      const double* r = table + static_cast<std::ptrdiff_t>(i) * kStride;
-      double yval = 0.0;
-      for (int l = 0; l < N; ++l)
-        if (nonzero[l]) yval = r[1 + l] * a[l] + yval;
-      const double d = y[i] - yval;
-      for (int j = 0; j < N; ++j) b[j] = b[j] + d * r[1 + N + j];
-      chi = chi + d * d * r[0];
-    }
-  }
-  for (int j = 0; j < N; ++j) beta[j] = b[j];
-  chisq = chi;
-}
-
 // The basis of a fit whose terms are the slots 1..N, all fitted, when its
 // points lie within the bounds above.
 template <int N>
 void fillPlain(const double* x, const double* sig, int ndata, double* table) {
-  constexpr int kStride = 1 + 2 * N;
+  constexpr int kStride = 2 * N - 1;
   for (int i = 0; i < ndata; ++i) {
     double* r = table + static_cast<std::ptrdiff_t>(i) * kStride;
     double p[N];
@@ -119,20 +62,14 @@ void fillPlain(const double* x, const double* sig, int ndata, double* table) {
     const double s = sig[i];
     const double w = 1.0 / (s * s);
     r[0] = w;
-    for (int n = 0; n < N; ++n) r[1 + n] = p[n];
-    for (int j = 0; j < N; ++j) r[1 + N + j] = p[j] * w;
+    for (int n = 1; n < N; ++n) r[n] = p[n];
+    for (int j = 1; j < N; ++j) r[N - 1 + j] = p[j] * w;
   }
 }
 
 using FillFn = void (*)(const double*, const double*, int, double*);
 constexpr FillFn kFill[10] = {nullptr,      fillPlain<1>, fillPlain<2>, fillPlain<3>, fillPlain<4>,
                               fillPlain<5>, fillPlain<6>, fillPlain<7>, fillPlain<8>, fillPlain<9>};
-
-using PlainFn = void (*)(const double*, int, const double*, const double*, double*, std::ptrdiff_t, double*,
-                         double&);
-constexpr PlainFn kPlain[10] = {nullptr,           evaluatePlain<1>, evaluatePlain<2>, evaluatePlain<3>,
-                                evaluatePlain<4>, evaluatePlain<5>, evaluatePlain<6>, evaluatePlain<7>,
-                                evaluatePlain<8>, evaluatePlain<9>};
 
 }  // namespace
 
@@ -147,7 +84,7 @@ bool PolyBasis::make(const double* x, const double* sig, int ndata, const double
   }
   plain_ = nfit_ == nterm_ && nfit_ >= 1 && nfit_ <= 9 && term_[nterm_ - 1] == nterm_ - 1;
   ndata_ = ndata;
-  stride_ = 1 + nterm_ + nfit_;
+  stride_ = plain_ ? 2 * nfit_ - 1 : 1 + nterm_ + nfit_;
   const long long size = static_cast<long long>(ndata) * stride_;
   if (size > INT_MAX) return false;
   if (size <= kInPlace) {
@@ -174,8 +111,13 @@ bool PolyBasis::make(const double* x, const double* sig, int ndata, const double
       const double s = sig[i];
       const double w = 1.0 / (s * s);
       r[0] = w;
-      for (int n = 0; n < nterm_; ++n) r[1 + n] = p[term_[n]];
-      for (int j = 0; j < nfit_; ++j) r[1 + nterm_ + j] = r[1 + fitted_[j]] * w;
+      if (plain_) {
+        for (int n = 1; n < nfit_; ++n) r[n] = p[n];
+        for (int j = 1; j < nfit_; ++j) r[nfit_ - 1 + j] = p[j] * w;
+      } else {
+        for (int n = 0; n < nterm_; ++n) r[1 + n] = p[term_[n]];
+        for (int j = 0; j < nfit_; ++j) r[1 + nterm_ + j] = r[1 + fitted_[j]] * w;
+      }
     }
   };
   if (safe) {
@@ -193,9 +135,17 @@ bool PolyBasis::make(const double* x, const double* sig, int ndata, const double
 void PolyBasis::evaluate(const double* y, const double* a, double* alpha, int ndim, double* beta,
                          double& chisq) const {
   const std::ptrdiff_t ld = ndim;
-  if (plain_) {
-    kPlain[nfit_](table_, ndata_, y, a, alpha, ld, beta, chisq);
-    return;
+  switch (plainOrder()) {
+    case 1: return evaluatePlain<1>(y, a, alpha, ld, beta, chisq);
+    case 2: return evaluatePlain<2>(y, a, alpha, ld, beta, chisq);
+    case 3: return evaluatePlain<3>(y, a, alpha, ld, beta, chisq);
+    case 4: return evaluatePlain<4>(y, a, alpha, ld, beta, chisq);
+    case 5: return evaluatePlain<5>(y, a, alpha, ld, beta, chisq);
+    case 6: return evaluatePlain<6>(y, a, alpha, ld, beta, chisq);
+    case 7: return evaluatePlain<7>(y, a, alpha, ld, beta, chisq);
+    case 8: return evaluatePlain<8>(y, a, alpha, ld, beta, chisq);
+    case 9: return evaluatePlain<9>(y, a, alpha, ld, beta, chisq);
+    default: break;
   }
   // Terms whose coefficient is zero add exact zeros and are skipped, as in
   // fpoly.

@@ -70,9 +70,16 @@ inline void gaussjFixed(double* mat, std::ptrdiff_t ld, double* rhs) {
     }
     indxr[i] = irow;
     indxc[i] = icol;
-    const volatile double pivot = m(icol, icol);
-    if (pivot == 0.0) pause("singular matrix in gaussj");
-    const double pivinv = 1.0 / pivot;
+    const double pivot = m(icol, icol);
+    double pivinv;
+    if (pivot == 0.0) {
+      pause("singular matrix in gaussj");
+      // Through a volatile, so that the division by zero is really carried out.
+      const volatile double zero = pivot;
+      pivinv = 1.0 / zero;
+    } else {
+      pivinv = 1.0 / pivot;
+    }
     m(icol, icol) = 1.0;
     for (int l = 0; l < N; ++l) m(icol, l) = m(icol, l) * pivinv;
     rhs[icol] = rhs[icol] * pivinv;

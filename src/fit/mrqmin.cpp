@@ -73,7 +73,9 @@ void step(const double* x, const double* y, const double* sig, int ndata, double
     }
   }
   // The trial curvature goes into covar, unless it is the kept one.
-  if (s.basis != nullptr)
+  if constexpr (N > 0)
+    s.basis->evaluatePlain<N>(y, s.atrial, nullptr, 9, s.step, chisq);
+  else if (s.basis != nullptr)
     s.basis->evaluate(y, s.atrial, nullptr, ndim, s.step, chisq);
   else
     mrqcof(x, y, sig, ndata, s.atrial, ifit, npar, covar, s.step, ndim, chisq, model);
