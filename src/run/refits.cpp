@@ -4,6 +4,7 @@
 // would have ended the run is done again in its turn, the one-thread way.
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -28,8 +29,27 @@ constexpr int kMaxThreads = 256;
 // A block holds the draws of at most kMaxBlock trials and, unless that
 // leaves fewer than two trials a thread, at most kBlockBytes of perturbed
 // points; two blocks are held at a time.
-constexpr int kMaxBlock = 256;
+constexpr int kMaxBlock = 2048;
 constexpr long long kBlockBytes = 4LL << 20;
+
+// Waits until ready() holds: first spinning for up to kSpin (a thread that
+// sleeps takes long to wake on a virtual machine), then sleeping on `word`
+// while it still equals `seen`.
+constexpr auto kSpin = std::chrono::microseconds(50);
+
+template <class Ready, class Word, class Value>
+void await(Ready ready, const Word& word, Value seen) {
+  const auto until = std::chrono::steady_clock::now() + kSpin;
+  for (unsigned n = 1; !ready(); ++n) {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#endif
+    if (n % 64 == 0 && std::chrono::steady_clock::now() > until) {
+      while (!ready()) word.wait(seen);
+      return;
+    }
+  }
+}
 
 // A few threads that run one job at a time together with the thread that
 // hands it out (job index 0); run() returns when every thread has finished.
@@ -61,14 +81,15 @@ class WorkerPool {
     generation_.fetch_add(1);
     generation_.notify_all();
     job(0);
-    for (int left = pending_.load(); left != 0; left = pending_.load()) pending_.wait(left);
+    for (int left = pending_.load(); left != 0; left = pending_.load())
+      await([this] { return pending_.load() == 0; }, pending_, left);
   }
 
  private:
   void loop(int index) {
     unsigned seen = 0;
     for (;;) {
-      generation_.wait(seen);
+      await([this, seen] { return generation_.load() != seen; }, generation_, seen);
       seen = generation_.load();
       if (stop_) return;
       (*job_)(index);
@@ -90,7 +111,7 @@ class Chunks {
  public:
   void reset(int count, int threads) {
     count_ = count;
-    chunk_ = std::max(1, count / (threads * 8));
+    chunk_ = std::clamp(count / (threads * 16), 1, 16);
     next_.store(0);
   }
   // The next chunk [begin, end), or false when none is left.
@@ -167,49 +188,83 @@ struct ParallelTrials::Impl {
     int niter;
     bool ok;
   };
+  // The draws of a block of trials: the points of the unit disc that gasdev
+  // turns into deviates, in order, and a deviate left over from before the
+  // block. Each trial takes 1 + 2 npt deviates of this stream.
   struct Block {
     int first = 0, count = 0;
-    bool flagged = false;  // a draw would have ended the run
-    RandomState start{};
-    Vec<double> qfit, efit;  // trial t's points from t * npt
+    bool hasLead = false;
+    double lead = 0.0;
+    Vec<double> disc;  // v1, v2 of point p at 2p, 2p + 1
   };
 
   RunState& s;
   WorkerPool pool;
   int blockSize = 1;
+  int perTrial = 1;  // deviates a trial takes
   Block blocks[2];
-  int current = 0;        // the block being taken
+  int current = 0;  // the block being taken
   bool started = false;
-  bool oneThread = false;  // the rest is drawn and fitted the one-thread way
   Vec<Result> results;
   Chunks chunks;
   std::function<void(int)> job;
 
   Impl(RunState& st, int threads) : s(st), pool(threads) {
-    const long long perTrial = 2LL * static_cast<long long>(s.npt) * static_cast<long long>(sizeof(double));
-    blockSize = static_cast<int>(std::min<long long>(kMaxBlock, std::max(kBlockBytes / perTrial, 2LL * pool.size())));
-    for (Block& b : blocks) {
-      b.qfit.allocate(imul(blockSize, s.npt));
-      b.efit.allocate(imul(blockSize, s.npt));
-    }
+    perTrial = iadd(imul(2, s.npt), 1);
+    // Per trial, the two coordinates of half a point of the disc a deviate.
+    const long long bytes = (static_cast<long long>(perTrial) + 1) * static_cast<long long>(sizeof(double));
+    blockSize = static_cast<int>(std::min<long long>(kMaxBlock, std::max(kBlockBytes / bytes, 2LL * pool.size())));
+    for (Block& b : blocks) b.disc.allocate(iadd(imul(blockSize, perTrial), 3));
     results.allocate(blockSize);
     job = [this](int index) { fitBlock(index); };
   }
 
-  // Draws the block of trials from `first` on, with the traps held off.
+  // Draws the points of the disc for the block of trials from `first` on, in
+  // order on the one random sequence, and leaves gasdev as the trials' own
+  // calls would.
   void draw(Block& b, int first) {
     b.first = first;
     b.count = std::min(blockSize, kTrials - first + 1);
-    b.start = RandomState{ran1State(), gasdevState(), s.seed};
-    const TrialScope trial;
-    try {
-      for (int t = 0; t < b.count; ++t) {
-        const std::size_t at = static_cast<std::size_t>(t) * static_cast<std::size_t>(s.npt);
-        drawTrial(s, b.qfit.data() + at, b.efit.data() + at, nullptr);
+    GasdevState& g = gasdevState();
+    b.hasLead = g.waiting != 0;
+    b.lead = g.spare;
+    const long long fresh = static_cast<long long>(b.count) * perTrial - (b.hasLead ? 1 : 0);
+    const long long points = (fresh + 1) / 2;
+    double* disc = b.disc.data();
+    for (long long p = 0; p < points; ++p) gasdevPoint(s.seed, disc[2 * p], disc[2 * p + 1]);
+    const double* last = disc + 2 * (points - 1);
+    g.spare = last[0] * gasdevFactor(last[0], last[1]);
+    g.waiting = fresh % 2 == 1 ? 1 : 0;
+  }
+
+  // Trial k's perturbed points from its deviates, as drawTrial makes them.
+  void trialPoints(const Block& b, int k, double* qfit, double* efit, double* sfit) const {
+    long long d = static_cast<long long>(k - b.first) * perTrial - (b.hasLead ? 1 : 0);
+    const double* disc = b.disc.data();
+    double fac = 0.0;
+    long long facPoint = -1;  // the point whose factor fac is
+    auto next = [&]() -> double {
+      const long long at = d++;
+      if (at < 0) return b.lead;
+      const long long p = at / 2;
+      const double* point = disc + 2 * p;
+      if (p != facPoint) {
+        fac = gasdevFactor(point[0], point[1]);
+        facPoint = p;
       }
-      b.flagged = trapFlagsRaised();
-    } catch (const TrialAbandoned&) {
-      b.flagged = true;
+      return at % 2 == 0 ? point[1] * fac : point[0] * fac;
+    };
+    const double* qe = s.qe.data();
+    const double* uqe = s.uqe.data();
+    const double* e = s.e.data();
+    const double* ue = s.ue.data();
+    const double rdev = next() * s.urel;
+    for (int i = 0; i < s.npt; ++i) {
+      const double gq = next();
+      qfit[i] = qe[i] + uqe[i] * gq;
+      const double ge = next();
+      efit[i] = e[i] * (1.0 + rdev) + ue[i] * ge;
+      if (sfit != nullptr) sfit[i] = ue[i];
     }
   }
 
@@ -217,66 +272,50 @@ struct ParallelTrials::Impl {
   // thread first draws the next block.
   void fitBlock(int index) {
     const TrialScope trial;
-    Block& b = blocks[current];
+    const Block& b = blocks[current];
     if (index == 0 && b.first + b.count <= kTrials) draw(blocks[1 - current], b.first + b.count);
+    Vec<double> qfit(s.npt), efit(s.npt);
     double covar[kSlots * kSlots];
     int begin, end;
     while (chunks.next(begin, end))
-      for (int t = begin; t < end; ++t) fit(b, t, covar);
+      for (int t = begin; t < end; ++t) fit(b, b.first + t, qfit.data(), efit.data(), covar);
   }
 
-  void fit(const Block& b, int t, double* covar) {
-    Result& r = results.data()[t];
+  void fit(const Block& b, int k, double* qfit, double* efit, double* covar) {
+    Result& r = results.data()[k - b.first];
     int ifit[kSlots];
     for (int j = 0; j < kSlots; ++j) {
       r.a[j] = j < s.ncoef ? s.asave.data()[j] : 0.0;
       ifit[j] = j < s.ncoef ? 1 : 0;
     }
-    const std::size_t at = static_cast<std::size_t>(t) * static_cast<std::size_t>(s.npt);
     try {
-      AJUST(b.qfit.data() + at, b.efit.data() + at, s.ue.data(), s.npfit, r.a, kSlots, covar, r.chi2, r.niter, ifit);
+      trialPoints(b, k, qfit, efit, nullptr);
+      AJUST(qfit, efit, s.ue.data(), s.npfit, r.a, kSlots, covar, r.chi2, r.niter, ifit);
       r.ok = !trapFlagsRaised() && efficienciesBounded(s, r.a);
     } catch (const TrialAbandoned&) {
       r.ok = false;
     }
     if (!r.ok) clearTrapFlags();
-    if (r.ok && b.first + t == kTrials) std::memcpy(s.covtrial.data(), covar, sizeof(double) * kSlots * kSlots);
-  }
-
-  // Trial k's perturbed points into qfit, efit and sfit.
-  void points(const Block& b, int k) {
-    const std::size_t at = static_cast<std::size_t>(k - b.first) * static_cast<std::size_t>(s.npt);
-    std::memcpy(s.qfit.data(), b.qfit.data() + at, sizeof(double) * static_cast<std::size_t>(s.npt));
-    std::memcpy(s.efit.data(), b.efit.data() + at, sizeof(double) * static_cast<std::size_t>(s.npt));
-    std::memcpy(s.sfit.data(), s.ue.data(), sizeof(double) * static_cast<std::size_t>(s.npt));
+    if (r.ok && k == kTrials) std::memcpy(s.covtrial.data(), covar, sizeof(double) * kSlots * kSlots);
   }
 
   Turn take(int k) {
-    if (oneThread) return Turn::draw;
     if (!started) {
       started = true;
       draw(blocks[0], k);
     } else if (k >= blocks[current].first + blocks[current].count) {
       current = 1 - current;
     }
-    Block& b = blocks[current];
+    const Block& b = blocks[current];
     if (k == b.first) {
-      if (b.flagged) {
-        // Back to where the block's draws began, to draw them in turn.
-        ran1State() = b.start.ran1;
-        gasdevState() = b.start.gasdev;
-        s.seed = b.start.seed;
-        oneThread = true;
-        return Turn::draw;
-      }
       chunks.reset(b.count, pool.size());
       pool.run(job);
     }
     const Result& r = results.data()[k - b.first];
-    if (!r.ok) {
-      points(b, k);
-      return Turn::refit;
-    }
+    if (!r.ok || k == kTrials) trialPoints(b, k, s.qfit.data(), s.efit.data(), s.sfit.data());
+    // A trial that would have ended the run does so here, the one-thread way:
+    // in its draws above (traps on), or in its fit.
+    if (!r.ok) return Turn::refit;
     for (int j = 1; j <= kSlots; ++j) {
       s.a(j) = r.a[j - 1];
       s.ifit(j) = j <= s.ncoef ? 1 : 0;
@@ -284,7 +323,6 @@ struct ParallelTrials::Impl {
     for (int j = 1; j <= s.ncoef; ++j) s.aset(j, k) = r.a[j - 1];
     s.chi2 = r.chi2;
     s.niter = r.niter;
-    if (k == kTrials) points(b, k);
     return Turn::fitted;
   }
 };
