@@ -75,14 +75,22 @@ class WorkerPool {
 
   int size() const { return static_cast<int>(workers_.size()) + 1; }
 
-  void run(const std::function<void(int)>& job) {
+  // The workers begin the job; finish() has the caller join it and waits
+  // for all. run() is both.
+  void start(const std::function<void(int)>& job) {
     job_ = &job;
     pending_.store(static_cast<int>(workers_.size()));
     generation_.fetch_add(1);
     generation_.notify_all();
-    job(0);
+  }
+  void finish() {
+    (*job_)(0);
     for (int left = pending_.load(); left != 0; left = pending_.load())
       await([this] { return pending_.load() == 0; }, pending_, left);
+  }
+  void run(const std::function<void(int)>& job) {
+    start(job);
+    finish();
   }
 
  private:
@@ -205,9 +213,11 @@ struct ParallelTrials::Impl {
   Block blocks[2];
   int current = 0;  // the block being taken
   bool started = false;
-  Vec<Result> results;
-  Chunks chunks;
-  std::function<void(int)> job;
+  // Per block: the results, the hand-out of its trials and the job.
+  Vec<Result> results[2];
+  Chunks chunks[2];
+  std::function<void(int)> jobs[2];
+  Vec<double> scratch;  // each thread's perturbed points: qfit and efit, 2 npt from 2 npt * index
 
   Impl(RunState& st, int threads) : s(st), pool(threads) {
     perTrial = iadd(imul(2, s.npt), 1);
@@ -215,8 +225,11 @@ struct ParallelTrials::Impl {
     const long long bytes = (static_cast<long long>(perTrial) + 1) * static_cast<long long>(sizeof(double));
     blockSize = static_cast<int>(std::min<long long>(kMaxBlock, std::max(kBlockBytes / bytes, 2LL * pool.size())));
     for (Block& b : blocks) b.disc.allocate(iadd(imul(blockSize, perTrial), 3));
-    results.allocate(blockSize);
-    job = [this](int index) { fitBlock(index); };
+    scratch.allocate(imul(imul(2, s.npt), pool.size()));
+    for (int c = 0; c < 2; ++c) {
+      results[c].allocate(blockSize);
+      jobs[c] = [this, c](int index) { fitBlock(c, index); };
+    }
   }
 
   // Draws the points of the disc for the block of trials from `first` on, in
@@ -268,21 +281,29 @@ struct ParallelTrials::Impl {
     }
   }
 
-  // Refits the trials of the current block on thread `index`; the main
-  // thread first draws the next block.
-  void fitBlock(int index) {
+  // Refits the trials of block c on thread `index`; the main thread first
+  // draws the block after it.
+  void fitBlock(int c, int index) {
     const TrialScope trial;
-    const Block& b = blocks[current];
-    if (index == 0 && b.first + b.count <= kTrials) draw(blocks[1 - current], b.first + b.count);
-    Vec<double> qfit(s.npt), efit(s.npt);
+    const Block& b = blocks[c];
+    if (index == 0 && b.first + b.count <= kTrials) draw(blocks[1 - c], b.first + b.count);
+    double* const qfit = scratch.data() + static_cast<std::size_t>(2 * s.npt) * static_cast<std::size_t>(index);
+    double* const efit = qfit + s.npt;
     double covar[kSlots * kSlots];
     int begin, end;
-    while (chunks.next(begin, end))
-      for (int t = begin; t < end; ++t) fit(b, b.first + t, qfit.data(), efit.data(), covar);
+    while (chunks[c].next(begin, end))
+      for (int t = begin; t < end; ++t) fit(c, b.first + t, qfit, efit, covar);
   }
 
-  void fit(const Block& b, int k, double* qfit, double* efit, double* covar) {
-    Result& r = results.data()[k - b.first];
+  // Starts the refits of block c on the workers.
+  void launch(int c) {
+    chunks[c].reset(blocks[c].count, pool.size());
+    pool.start(jobs[c]);
+  }
+
+  void fit(int c, int k, double* qfit, double* efit, double* covar) {
+    const Block& b = blocks[c];
+    Result& r = results[c].data()[k - b.first];
     int ifit[kSlots];
     for (int j = 0; j < kSlots; ++j) {
       r.a[j] = j < s.ncoef ? s.asave.data()[j] : 0.0;
@@ -303,15 +324,19 @@ struct ParallelTrials::Impl {
     if (!started) {
       started = true;
       draw(blocks[0], k);
+      launch(0);
     } else if (k >= blocks[current].first + blocks[current].count) {
       current = 1 - current;
     }
     const Block& b = blocks[current];
     if (k == b.first) {
-      chunks.reset(b.count, pool.size());
-      pool.run(job);
+      // Join the block's refits (drawing the next block first) and wait for
+      // them; then start the next block, which the workers fit while this
+      // one is taken over.
+      pool.finish();
+      if (b.first + b.count <= kTrials) launch(1 - current);
     }
-    const Result& r = results.data()[k - b.first];
+    const Result& r = results[current].data()[k - b.first];
     if (!r.ok || k == kTrials) trialPoints(b, k, s.qfit.data(), s.efit.data(), s.sfit.data());
     // A trial that would have ended the run does so here, the one-thread way:
     // in its draws above (traps on), or in its fit.
@@ -357,9 +382,11 @@ struct TrialSpreads::Impl {
     WorkerPool pool(threads);
     Chunks chunks;
     chunks.reset(s.npt, pool.size());
-    const std::function<void(int)> job = [&](int) {
+    // Each thread's sample of the trials' efficiencies at a point.
+    Vec<double> samples(imul(kTrials, pool.size()));
+    const std::function<void(int)> job = [&](int index) {
       const TrialScope trial;
-      Vec<double> sample(kTrials);
+      const View<double> sample{samples.data() + static_cast<std::size_t>(kTrials) * index, kTrials};
       int begin, end;
       while (chunks.next(begin, end))
         for (int i = begin; i < end; ++i) spread(i, sample);
@@ -367,12 +394,12 @@ struct TrialSpreads::Impl {
     pool.run(job);
   }
 
-  void spread(int i, Vec<double>& sample) {
+  void spread(int i, View<double> sample) {
     try {
       const double q = s.qe.data()[i];
       for (int k = 1; k <= kTrials; ++k)
         EFFICIENCY(sample(k), View<const double>{s.aset.column(k), kSlots}, q, kSlots);
-      MOYSDEV(View<const double>{sample.data(), kTrials}, mean.data()[i], sdev.data()[i], kTrials);
+      MOYSDEV(View<const double>{sample.p, kTrials}, mean.data()[i], sdev.data()[i], kTrials);
       ok.data()[i] = trapFlagsRaised() ? 0 : 1;
     } catch (const TrialAbandoned&) {
       ok.data()[i] = 0;
