@@ -54,7 +54,7 @@ constexpr double kSigHigh = twoTo(250);
 // points lie within the bounds above.
 template <int N>
 void fillPlain(const double* x, const double* sig, int ndata, double* table) {
-  constexpr int kStride = 2 * N - 1;
+  constexpr int kStride = N;
   for (int i = 0; i < ndata; ++i) {
     double* r = table + static_cast<std::ptrdiff_t>(i) * kStride;
     double p[N];
@@ -63,7 +63,6 @@ void fillPlain(const double* x, const double* sig, int ndata, double* table) {
     const double w = 1.0 / (s * s);
     r[0] = w;
     for (int n = 1; n < N; ++n) r[n] = p[n];
-    for (int j = 1; j < N; ++j) r[N - 1 + j] = p[j] * w;
   }
 }
 
@@ -84,7 +83,7 @@ bool PolyBasis::make(const double* x, const double* sig, int ndata, const double
   }
   plain_ = nfit_ == nterm_ && nfit_ >= 1 && nfit_ <= 9 && term_[nterm_ - 1] == nterm_ - 1;
   ndata_ = ndata;
-  stride_ = plain_ ? 2 * nfit_ - 1 : 1 + nterm_ + nfit_;
+  stride_ = plain_ ? nfit_ : 1 + nterm_ + nfit_;
   const long long size = static_cast<long long>(ndata) * stride_;
   if (size > INT_MAX) return false;
   if (size <= kInPlace) {
@@ -113,7 +112,6 @@ bool PolyBasis::make(const double* x, const double* sig, int ndata, const double
       r[0] = w;
       if (plain_) {
         for (int n = 1; n < nfit_; ++n) r[n] = p[n];
-        for (int j = 1; j < nfit_; ++j) r[nfit_ - 1 + j] = p[j] * w;
       } else {
         for (int n = 0; n < nterm_; ++n) r[1 + n] = p[term_[n]];
         for (int j = 0; j < nfit_; ++j) r[1 + nterm_ + j] = r[1 + fitted_[j]] * w;

@@ -62,9 +62,11 @@ class PolyBasis {
   int fitted_[20];  // term index of each fitted slot, in slot order
   bool plain_ = false;   // the terms are exactly slots 1..nfit, all fitted
   // Per point: the weight 1/(sig*sig), the powers of the terms, and the
-  // scaled derivatives weight * power of the fitted slots (in a plain basis
-  // without x^0 = 1 and weight * x^0, which are 1 and the weight); in place
-  // for a calibration's usual handful of points.
+  // scaled derivatives weight * power of the fitted slots; a plain basis
+  // keeps only the weight and x^1 .. x^(N-1) (x^0 is 1, and the scaled
+  // derivatives are formed as they are used, so that a pass over many points
+  // reads little memory). In place for a calibration's usual handful of
+  // points.
   static constexpr int kInPlace = 1024;
   double inPlace_[kInPlace];
   Vec<double> heap_;
@@ -79,7 +81,7 @@ class PolyBasis {
 template <int N>
 void PolyBasis::evaluatePlain(const double* y, const double* a, double* alpha, std::ptrdiff_t ld, double* beta,
                               double& chisq) const {
-  constexpr int kStride = 2 * N - 1;  // w, x^1 .. x^(N-1), w * x^1 .. w * x^(N-1)
+  constexpr int kStride = N;  // w, x^1 .. x^(N-1)
   bool nonzero[N];
   bool all = true;
   for (int l = 0; l < N; ++l) {
@@ -100,7 +102,7 @@ void PolyBasis::evaluatePlain(const double* y, const double* a, double* alpha, s
   };
   auto gradient = [&](const double* r, double d) {
     b[0] = b[0] + d * r[0];
-    for (int j = 1; j < N; ++j) b[j] = b[j] + d * r[N - 1 + j];
+    for (int j = 1; j < N; ++j) b[j] = b[j] + d * (r[j] * r[0]);
     chi = chi + d * d * r[0];
   };
   auto points = [&](auto allTag) {
@@ -126,7 +128,7 @@ void PolyBasis::evaluatePlain(const double* y, const double* a, double* alpha, s
       const double* r = table_ + static_cast<std::ptrdiff_t>(i) * kStride;
       const double d = y[i] - value(r, std::false_type{});
       for (int j = 0; j < N; ++j) {
-        const double t = j == 0 ? r[0] : r[N - 1 + j];
+        const double t = j == 0 ? r[0] : r[j] * r[0];
         al[j][0] = al[j][0] + t;
         for (int k = 1; k <= j; ++k) al[j][k] = al[j][k] + t * r[k];
       }

@@ -398,7 +398,7 @@ struct TrialSpreads::Impl {
     try {
       const double q = s.qe.data()[i];
       for (int k = 1; k <= kTrials; ++k)
-        EFFICIENCY(sample(k), View<const double>{s.aset.column(k), kSlots}, q, kSlots);
+        EFFICIENCY(sample.p[k - 1], View<const double>{s.aset.column(k), kSlots}, q, kSlots);
       MOYSDEV(View<const double>{sample.p, kTrials}, mean.data()[i], sdev.data()[i], kTrials);
       ok.data()[i] = trapFlagsRaised() ? 0 : 1;
     } catch (const TrialAbandoned&) {
@@ -421,9 +421,11 @@ void TrialSpreads::take(int i) const {
     s_.esd = impl_->sdev(i);
     return;
   }
+  const double q = s_.qe(i);
+  double* const sample = s_.esample.data();
   for (int k = 1; k <= kTrials; ++k)
-    EFFICIENCY(s_.esample(k), View<const double>{s_.aset.column(k), kSlots}, s_.qe(i), kSlots);
-  MOYSDEV(View<const double>{s_.esample.data(), kTrials}, s_.emean, s_.esd, kTrials);
+    EFFICIENCY(sample[k - 1], View<const double>{s_.aset.column(k), kSlots}, q, kSlots);
+  MOYSDEV(View<const double>{sample, kTrials}, s_.emean, s_.esd, kTrials);
 }
 
 }  // namespace tarvel
