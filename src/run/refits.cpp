@@ -19,7 +19,6 @@
 #include "run/run.h"
 #include "stats/calib.h"
 #include "stats/gasdev.h"
-#include "stats/ran1.h"
 
 namespace tarvel {
 
@@ -27,8 +26,8 @@ namespace {
 
 constexpr int kMaxThreads = 256;
 // A block holds the draws of at most kMaxBlock trials and, unless that
-// leaves fewer than two trials a thread, at most kBlockBytes of perturbed
-// points; two blocks are held at a time.
+// leaves fewer than two trials a thread, at most kBlockBytes of them; two
+// blocks are held at a time.
 constexpr int kMaxBlock = 2048;
 constexpr long long kBlockBytes = 4LL << 20;
 
@@ -52,7 +51,7 @@ void await(Ready ready, const Word& word, Value seen) {
 }
 
 // A few threads that run one job at a time together with the thread that
-// hands it out (job index 0); run() returns when every thread has finished.
+// hands it out, which is job index 0.
 class WorkerPool {
  public:
   explicit WorkerPool(int threads) {
@@ -114,7 +113,7 @@ class WorkerPool {
 
 int resolvedThreads(const RunState& s) { return s.threads > 0 ? std::min(s.threads, kMaxThreads) : threadCount(); }
 
-// Hands out the items first..last in chunks to the threads of a job.
+// Hands out the items 0 .. count-1 in chunks to the threads of a job.
 class Chunks {
  public:
   void reset(int count, int threads) {
@@ -134,12 +133,24 @@ class Chunks {
   std::atomic<int> next_{0};
 };
 
-// The random sequence where a block's draws begin.
-struct RandomState {
-  Ran1State ran1;
-  GasdevState gasdev;
-  int seed;
-};
+// One trial's perturbed points from its deviates, taken from deviate() in
+// order: the trial's common deviate, then for each point that of its
+// quenching index and that of its efficiency.
+template <class Deviate>
+void perturb(const RunState& s, Deviate deviate, double* qfit, double* efit, double* sfit) {
+  const double* qe = s.qe.data();
+  const double* uqe = s.uqe.data();
+  const double* e = s.e.data();
+  const double* ue = s.ue.data();
+  const double rdev = deviate() * s.urel;
+  for (int i = 0; i < s.npt; ++i) {
+    const double gq = deviate();
+    qfit[i] = qe[i] + uqe[i] * gq;
+    const double ge = deviate();
+    efit[i] = e[i] * (1.0 + rdev) + ue[i] * ge;
+    if (sfit != nullptr) sfit[i] = ue[i];
+  }
+}
 
 }  // namespace
 
@@ -155,18 +166,7 @@ int threadCount() {
 }
 
 void drawTrial(RunState& s, double* qfit, double* efit, double* sfit) {
-  const double* qe = s.qe.data();
-  const double* uqe = s.uqe.data();
-  const double* e = s.e.data();
-  const double* ue = s.ue.data();
-  const double rdev = gasdev(s.seed) * s.urel;
-  for (int i = 0; i < s.npt; ++i) {
-    const double gq = gasdev(s.seed);
-    qfit[i] = qe[i] + uqe[i] * gq;
-    const double ge = gasdev(s.seed);
-    efit[i] = e[i] * (1.0 + rdev) + ue[i] * ge;
-    if (sfit != nullptr) sfit[i] = ue[i];
-  }
+  perturb(s, [&s] { return gasdev(s.seed); }, qfit, efit, sfit);
 }
 
 bool efficienciesBounded(const RunState& s, const double* a) {
@@ -267,18 +267,7 @@ struct ParallelTrials::Impl {
       }
       return at % 2 == 0 ? point[1] * fac : point[0] * fac;
     };
-    const double* qe = s.qe.data();
-    const double* uqe = s.uqe.data();
-    const double* e = s.e.data();
-    const double* ue = s.ue.data();
-    const double rdev = next() * s.urel;
-    for (int i = 0; i < s.npt; ++i) {
-      const double gq = next();
-      qfit[i] = qe[i] + uqe[i] * gq;
-      const double ge = next();
-      efit[i] = e[i] * (1.0 + rdev) + ue[i] * ge;
-      if (sfit != nullptr) sfit[i] = ue[i];
-    }
+    perturb(s, next, qfit, efit, sfit);
   }
 
   // Refits the trials of block c on thread `index`; the main thread first
