@@ -318,25 +318,31 @@ struct ParallelTrials::Impl {
       current = 1 - current;
     }
     const Block& b = blocks[current];
+    const Result* const res = results[current].data();
     if (k == b.first) {
       // Join the block's refits (drawing the next block first) and wait for
       // them; then start the next block, which the workers fit while this
       // one is taken over.
       pool.finish();
       if (b.first + b.count <= kTrials) launch(1 - current);
+      // The coefficients of the trials that went through, into aset.
+      for (int t = 0; t < b.count; ++t)
+        if (res[t].ok) std::memcpy(s.aset.column(b.first + t), res[t].a, sizeof(double) * s.ncoef);
     }
-    const Result& r = results[current].data()[k - b.first];
+    const Result& r = res[k - b.first];
     if (!r.ok || k == kTrials) trialPoints(b, k, s.qfit.data(), s.efit.data(), s.sfit.data());
     // A trial that would have ended the run does so here, the one-thread way:
     // in its draws above (traps on), or in its fit.
     if (!r.ok) return Turn::refit;
-    for (int j = 1; j <= kSlots; ++j) {
-      s.a(j) = r.a[j - 1];
-      s.ifit(j) = j <= s.ncoef ? 1 : 0;
+    if (k == kTrials) {
+      // The run keeps the last trial's values.
+      for (int j = 1; j <= kSlots; ++j) {
+        s.a(j) = r.a[j - 1];
+        s.ifit(j) = j <= s.ncoef ? 1 : 0;
+      }
+      s.chi2 = r.chi2;
+      s.niter = r.niter;
     }
-    for (int j = 1; j <= s.ncoef; ++j) s.aset(j, k) = r.a[j - 1];
-    s.chi2 = r.chi2;
-    s.niter = r.niter;
     return Turn::fitted;
   }
 };
