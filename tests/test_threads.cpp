@@ -1,8 +1,9 @@
 // Whole runs on one thread, on two and on seven give the same bytes: standard
 // output, standard error, results file, curve file and exit status. The cases
 // are the examples, a drop and a query session, and a run that a Monte Carlo
-// trial ends in its third block of trials: x uncertainties so large that some
-// trial's powers overflow where those of the weighted fit do not.
+// trial ends after the first block of trials (trial 592): x uncertainties so
+// large that some trial's powers overflow where those of the weighted fit do
+// not.
 #include <gtest/gtest.h>
 
 #include "calibration.h"

@@ -29,6 +29,7 @@ constexpr int kMaxThreads = 256;
 // leaves fewer than two trials a thread, at most kBlockBytes of them; two
 // blocks are held at a time.
 constexpr int kMaxBlock = 2048;
+constexpr int kFirstBlock = 128;
 constexpr long long kBlockBytes = 4LL << 20;
 
 // Waits until ready() holds: first spinning for up to kSpin (a thread that
@@ -235,9 +236,9 @@ struct ParallelTrials::Impl {
   // Draws the points of the disc for the block of trials from `first` on, in
   // order on the one random sequence, and leaves gasdev as the trials' own
   // calls would.
-  void draw(Block& b, int first) {
+  void draw(Block& b, int first, int size) {
     b.first = first;
-    b.count = std::min(blockSize, kTrials - first + 1);
+    b.count = std::min(size, kTrials - first + 1);
     GasdevState& g = gasdevState();
     b.hasLead = g.waiting != 0;
     b.lead = g.spare;
@@ -275,7 +276,7 @@ struct ParallelTrials::Impl {
   void fitBlock(int c, int index) {
     const TrialScope trial;
     const Block& b = blocks[c];
-    if (index == 0 && b.first + b.count <= kTrials) draw(blocks[1 - c], b.first + b.count);
+    if (index == 0 && b.first + b.count <= kTrials) draw(blocks[1 - c], b.first + b.count, blockSize);
     double* const qfit = scratch.data() + static_cast<std::size_t>(2 * s.npt) * static_cast<std::size_t>(index);
     double* const efit = qfit + s.npt;
     double covar[kSlots * kSlots];
@@ -312,7 +313,8 @@ struct ParallelTrials::Impl {
   Turn take(int k) {
     if (!started) {
       started = true;
-      draw(blocks[0], k);
+      // A short first block, so that the threads start soon.
+      draw(blocks[0], k, std::min(blockSize, kFirstBlock));
       launch(0);
     } else if (k >= blocks[current].first + blocks[current].count) {
       current = 1 - current;
