@@ -245,7 +245,7 @@ struct ParallelTrials::Impl {
     const long long fresh = static_cast<long long>(b.count) * perTrial - (b.hasLead ? 1 : 0);
     const long long points = (fresh + 1) / 2;
     double* disc = b.disc.data();
-    for (long long p = 0; p < points; ++p) gasdevPoint(s.seed, disc[2 * p], disc[2 * p + 1]);
+    gasdevPoints(s.seed, points, disc);
     const double* last = disc + 2 * (points - 1);
     g.spare = last[0] * gasdevFactor(last[0], last[1]);
     g.waiting = fresh % 2 == 1 ? 1 : 0;

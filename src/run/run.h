@@ -82,19 +82,22 @@ bool efficienciesBounded(const RunState& s, const double* a);
 
 // How a Monte Carlo trial comes to its turn in the trial loop.
 enum class Turn {
-  fitted,  // refitted ahead: its coefficients are in a and aset
+  fitted,  // refitted ahead: its coefficients are in aset (the last trial's in a too)
   refit,   // its perturbed points are in qfit, efit, sfit: to be fitted here
   draw,    // to be drawn and fitted here
 };
 
-// The Monte Carlo trials on every thread. At the first trial of a block the
-// main thread draws the block, in trial order on the one random sequence
-// (the next block is drawn while this one is fitted), and every thread, the
-// main one too, refits its trials inside a TrialScope. take() then hands the
-// trials over in order; a trial that would have ended the run (a trap, a
-// fatal error, a pause, an efficiency that overflows) comes back as
-// Turn::refit, and when a draw would have ended the run the rest is drawn and
-// fitted the one-thread way. With one thread every trial is Turn::draw.
+// The Monte Carlo trials on every thread. The main thread draws the points
+// of the disc that gasdev turns into deviates, a block of trials at a time,
+// in trial order on the one random sequence; every thread turns a trial's
+// points into its deviates and perturbed points and refits it, inside a
+// TrialScope. While the threads refit one block, the main thread draws the
+// next and then joins them; while they refit the next, it takes the last one
+// over. take() hands the trials over in order. A trial that would have ended
+// the run (a trap, a fatal error, a pause, an efficiency that overflows)
+// comes back as Turn::refit, its perturbed points made again, traps on, on
+// the main thread, where an overflow in them ends the run as a one-thread
+// draw does. With one thread every trial is Turn::draw.
 class ParallelTrials {
  public:
   explicit ParallelTrials(RunState& s);

@@ -27,5 +27,7 @@ double gasdev(int& seed);
 // v1 * factor (kept for the next call).
 void gasdevPoint(int& seed, double& v1, double& v2);
 double gasdevFactor(double v1, double v2);
+// gasdevPoint n times: the points' v1 and v2 into disc(2p), disc(2p + 1).
+void gasdevPoints(int& seed, long long n, double* disc);
 
 }  // namespace tarvel
