@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -50,6 +51,49 @@ void await(Ready ready, const Word& word, Value seen) {
     }
   }
 }
+
+int resolvedThreads(const RunState& s) { return s.threads > 0 ? std::min(s.threads, kMaxThreads) : threadCount(); }
+
+// Hands out the items 0 .. count-1 in chunks to the threads of a job.
+class Chunks {
+ public:
+  void reset(int count, int threads) {
+    count_ = count;
+    chunk_ = std::clamp(count / (threads * 16), 1, 16);
+    next_.store(0);
+  }
+  // The next chunk [begin, end), or false when none is left.
+  bool next(int& begin, int& end) {
+    begin = next_.fetch_add(chunk_);
+    end = std::min(begin + chunk_, count_);
+    return begin < count_;
+  }
+
+ private:
+  int count_ = 0, chunk_ = 1;
+  std::atomic<int> next_{0};
+};
+
+// One trial's perturbed points from its deviates, taken from deviate() in
+// order: the trial's common deviate, then for each point that of its
+// quenching index and that of its efficiency.
+template <class Deviate>
+void perturb(const RunState& s, Deviate deviate, double* qfit, double* efit, double* sfit) {
+  const double* qe = s.qe.data();
+  const double* uqe = s.uqe.data();
+  const double* e = s.e.data();
+  const double* ue = s.ue.data();
+  const double rdev = deviate() * s.urel;
+  for (int i = 0; i < s.npt; ++i) {
+    const double gq = deviate();
+    qfit[i] = qe[i] + uqe[i] * gq;
+    const double ge = deviate();
+    efit[i] = e[i] * (1.0 + rdev) + ue[i] * ge;
+    if (sfit != nullptr) sfit[i] = ue[i];
+  }
+}
+
+}  // namespace
 
 // A few threads that run one job at a time together with the thread that
 // hands it out, which is job index 0.
@@ -112,48 +156,31 @@ class WorkerPool {
   std::atomic<bool> stop_{false};
 };
 
-int resolvedThreads(const RunState& s) { return s.threads > 0 ? std::min(s.threads, kMaxThreads) : threadCount(); }
-
-// Hands out the items 0 .. count-1 in chunks to the threads of a job.
-class Chunks {
+// The residual table's spreads of every point, computed by the threads of a
+// pool: start() sets the workers on them, finish() has the calling thread
+// join them and waits.
+class SpreadWork {
  public:
-  void reset(int count, int threads) {
-    count_ = count;
-    chunk_ = std::clamp(count / (threads * 16), 1, 16);
-    next_.store(0);
-  }
-  // The next chunk [begin, end), or false when none is left.
-  bool next(int& begin, int& end) {
-    begin = next_.fetch_add(chunk_);
-    end = std::min(begin + chunk_, count_);
-    return begin < count_;
-  }
+  SpreadWork(RunState& s, WorkerPool& pool);
+  ~SpreadWork();
+  SpreadWork(const SpreadWork&) = delete;
+  SpreadWork& operator=(const SpreadWork&) = delete;
+  void start();
+  void finish();
+
+  Vec<double> mean, sdev;  // of point i
+  Vec<int> ok;             // 1: went through; 0: to be computed in its turn
 
  private:
-  int count_ = 0, chunk_ = 1;
-  std::atomic<int> next_{0};
+  void spread(int i, View<double> sample);
+
+  RunState& s;
+  WorkerPool& pool;
+  Vec<double> samples;  // each thread's kTrials efficiencies
+  std::unique_ptr<Chunks> chunks;
+  std::function<void(int)> job;
+  bool running = false;
 };
-
-// One trial's perturbed points from its deviates, taken from deviate() in
-// order: the trial's common deviate, then for each point that of its
-// quenching index and that of its efficiency.
-template <class Deviate>
-void perturb(const RunState& s, Deviate deviate, double* qfit, double* efit, double* sfit) {
-  const double* qe = s.qe.data();
-  const double* uqe = s.uqe.data();
-  const double* e = s.e.data();
-  const double* ue = s.ue.data();
-  const double rdev = deviate() * s.urel;
-  for (int i = 0; i < s.npt; ++i) {
-    const double gq = deviate();
-    qfit[i] = qe[i] + uqe[i] * gq;
-    const double ge = deviate();
-    efit[i] = e[i] * (1.0 + rdev) + ue[i] * ge;
-    if (sfit != nullptr) sfit[i] = ue[i];
-  }
-}
-
-}  // namespace
 
 int threadCount() {
   if (const char* v = std::getenv("TARVEL_THREADS"); v != nullptr && *v != '\0') {
@@ -164,6 +191,13 @@ int threadCount() {
   }
   const unsigned cores = std::thread::hardware_concurrency();
   return cores == 0 ? 1 : static_cast<int>(std::min<unsigned>(cores, kMaxThreads));
+}
+
+WorkerPool* runPool(RunState& s) {
+  const int threads = resolvedThreads(s);
+  if (threads <= 1) return nullptr;
+  if (!s.pool || s.pool->size() > threads) s.pool = std::make_shared<WorkerPool>(threads);
+  return s.pool.get();
 }
 
 void drawTrial(RunState& s, double* qfit, double* efit, double* sfit) {
@@ -208,7 +242,7 @@ struct ParallelTrials::Impl {
   };
 
   RunState& s;
-  WorkerPool pool;
+  WorkerPool& pool;
   int blockSize = 1;
   int perTrial = 1;  // deviates a trial takes
   Block blocks[2];
@@ -220,7 +254,7 @@ struct ParallelTrials::Impl {
   std::function<void(int)> jobs[2];
   Vec<double> scratch;  // each thread's perturbed points: qfit and efit, 2 npt from 2 npt * index
 
-  Impl(RunState& st, int threads) : s(st), pool(threads) {
+  Impl(RunState& st, WorkerPool& workers) : s(st), pool(workers) {
     perTrial = iadd(imul(2, s.npt), 1);
     // Per trial, the two coordinates of half a point of the disc a deviate.
     const long long bytes = (static_cast<long long>(perTrial) + 1) * static_cast<long long>(sizeof(double));
@@ -293,7 +327,9 @@ struct ParallelTrials::Impl {
 
   void fit(int c, int k, double* qfit, double* efit, double* covar) {
     const Block& b = blocks[c];
-    Result& r = results[c].data()[k - b.first];
+    // The fit works on this thread's own copy; the block's result is written
+    // once at the end (the results of neighbouring trials share cache lines).
+    Result r;
     int ifit[kSlots];
     for (int j = 0; j < kSlots; ++j) {
       r.a[j] = j < s.ncoef ? s.asave.data()[j] : 0.0;
@@ -308,6 +344,7 @@ struct ParallelTrials::Impl {
     }
     if (!r.ok) clearTrapFlags();
     if (r.ok && k == kTrials) std::memcpy(s.covtrial.data(), covar, sizeof(double) * kSlots * kSlots);
+    results[c].data()[k - b.first] = r;
   }
 
   Turn take(int k) {
@@ -344,6 +381,10 @@ struct ParallelTrials::Impl {
       }
       s.chi2 = r.chi2;
       s.niter = r.niter;
+      // aset is complete: the threads start on the residual table's spreads
+      // while the main thread reports.
+      s.spreads = std::make_shared<SpreadWork>(s, pool);
+      s.spreads->start();
     }
     return Turn::fitted;
   }
@@ -357,8 +398,9 @@ ParallelTrials::ParallelTrials(RunState& s) {
     powers(s.qe(i), kSlots, p);
     for (int j = 0; j < kSlots; ++j) s.qpow[j] = std::max(s.qpow[j], std::fabs(p[j]));
   }
-  const int threads = resolvedThreads(s);
-  if (threads > 1) impl_ = std::make_unique<Impl>(s, threads);
+  // Spreads of an earlier Monte Carlo phase that nobody took.
+  if (s.spreads) s.spreads.reset();
+  if (WorkerPool* pool = runPool(s)) impl_ = std::make_unique<Impl>(s, *pool);
 }
 
 ParallelTrials::~ParallelTrials() = default;
@@ -367,55 +409,65 @@ Turn ParallelTrials::take(int k) { return impl_ ? impl_->take(k) : Turn::draw; }
 
 // ---------------------------------------------------------------- spreads
 
-struct TrialSpreads::Impl {
-  RunState& s;
-  Vec<double> mean, sdev;
-  Vec<int> ok;
+SpreadWork::SpreadWork(RunState& st, WorkerPool& workers) : s(st), pool(workers) {
+  mean.allocate(s.npt);
+  sdev.allocate(s.npt);
+  ok.allocate(s.npt);
+  samples.allocate(imul(kTrials, pool.size()));
+  chunks = std::make_unique<Chunks>();
+  chunks->reset(s.npt, pool.size());
+  job = [this](int index) {
+    const TrialScope trial;
+    const View<double> sample{samples.data() + static_cast<std::size_t>(kTrials) * index, kTrials};
+    int begin, end;
+    while (chunks->next(begin, end))
+      for (int i = begin; i < end; ++i) spread(i, sample);
+  };
+}
 
-  Impl(RunState& st, int threads) : s(st) {
-    mean.allocate(s.npt);
-    sdev.allocate(s.npt);
-    ok.allocate(s.npt);
-    WorkerPool pool(threads);
-    Chunks chunks;
-    chunks.reset(s.npt, pool.size());
-    // Each thread's sample of the trials' efficiencies at a point.
-    Vec<double> samples(imul(kTrials, pool.size()));
-    const std::function<void(int)> job = [&](int index) {
-      const TrialScope trial;
-      const View<double> sample{samples.data() + static_cast<std::size_t>(kTrials) * index, kTrials};
-      int begin, end;
-      while (chunks.next(begin, end))
-        for (int i = begin; i < end; ++i) spread(i, sample);
-    };
-    pool.run(job);
-  }
+SpreadWork::~SpreadWork() { finish(); }
 
-  void spread(int i, View<double> sample) {
-    try {
-      const double q = s.qe.data()[i];
-      for (int k = 1; k <= kTrials; ++k)
-        EFFICIENCY(sample.p[k - 1], View<const double>{s.aset.column(k), kSlots}, q, kSlots);
-      MOYSDEV(View<const double>{sample.p, kTrials}, mean.data()[i], sdev.data()[i], kTrials);
-      ok.data()[i] = trapFlagsRaised() ? 0 : 1;
-    } catch (const TrialAbandoned&) {
-      ok.data()[i] = 0;
-    }
-    if (ok.data()[i] == 0) clearTrapFlags();
+void SpreadWork::start() {
+  pool.start(job);
+  running = true;
+}
+
+void SpreadWork::finish() {
+  if (!running) return;
+  pool.finish();
+  running = false;
+}
+
+void SpreadWork::spread(int i, View<double> sample) {
+  try {
+    const double q = s.qe.data()[i];
+    for (int k = 1; k <= kTrials; ++k)
+      EFFICIENCY(sample.p[k - 1], View<const double>{s.aset.column(k), kSlots}, q, kSlots);
+    MOYSDEV(View<const double>{sample.p, kTrials}, mean.data()[i], sdev.data()[i], kTrials);
+    ok.data()[i] = trapFlagsRaised() ? 0 : 1;
+  } catch (const TrialAbandoned&) {
+    ok.data()[i] = 0;
   }
-};
+  if (ok.data()[i] == 0) clearTrapFlags();
+}
 
 TrialSpreads::TrialSpreads(RunState& s) : s_(s) {
-  const int threads = resolvedThreads(s);
-  if (threads > 1) impl_ = std::make_unique<Impl>(s, threads);
+  work_ = std::move(s.spreads);
+  if (!work_) {
+    WorkerPool* pool = runPool(s);
+    if (pool == nullptr) return;
+    work_ = std::make_shared<SpreadWork>(s, *pool);
+    work_->start();
+  }
+  work_->finish();
 }
 
 TrialSpreads::~TrialSpreads() = default;
 
 void TrialSpreads::take(int i) const {
-  if (impl_ && impl_->ok(i) != 0) {
-    s_.emean = impl_->mean(i);
-    s_.esd = impl_->sdev(i);
+  if (work_ && work_->ok(i) != 0) {
+    s_.emean = work_->mean(i);
+    s_.esd = work_->sdev(i);
     return;
   }
   const double q = s_.qe(i);

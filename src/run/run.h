@@ -9,6 +9,9 @@
 
 namespace tarvel {
 
+class WorkerPool;
+class SpreadWork;
+
 inline constexpr int kTrials = 10000;  // Monte Carlo trials of every run
 inline constexpr int kSlots = 9;       // coefficient slots: order 8 at most
 inline constexpr int kNameLength = 255;
@@ -46,6 +49,11 @@ struct RunState {
   // Largest |qe(i)^(j-1)| over the points, slot by slot, with the bits of
   // the integer power (set by the Monte Carlo phase).
   double qpow[kSlots] = {};
+  // The run's threads, made by the first phase that needs them; and the
+  // residual table's spreads, which they start on as soon as the last trial
+  // is in.
+  std::shared_ptr<WorkerPool> pool;
+  std::shared_ptr<SpreadWork> spreads;
 };
 
 // Start-up: control.dat, the data file, the results file, the point arrays
@@ -69,6 +77,9 @@ void interpolation(RunState& s);
 // The threads a run uses: TARVEL_THREADS when it is a whole number from 1 to
 // 256, otherwise one a core.
 int threadCount();
+
+// The run's pool of threads (made on first use), or null with one thread.
+WorkerPool* runPool(RunState& s);
 
 // Draws one trial's perturbed points: the trial's common deviate, then for
 // each point the deviate of its quenching index and that of its efficiency.
@@ -114,9 +125,9 @@ class ParallelTrials {
 // The residual table's spread of the trials at every calibration point: the
 // efficiencies that each trial's coefficients in aset give at qe(i) and their
 // mean and standard deviation, computed ahead on every thread inside a
-// TrialScope. take(i) sets emean and esd of point i; a point whose spread
-// would have ended the run, or any point with one thread, is computed there
-// and then, on the calling thread.
+// TrialScope (started by the Monte Carlo phase, or here). take(i) sets emean
+// and esd of point i; a point whose spread would have ended the run, or any
+// point with one thread, is computed there and then, on the calling thread.
 class TrialSpreads {
  public:
   explicit TrialSpreads(RunState& s);
@@ -126,9 +137,8 @@ class TrialSpreads {
   void take(int i) const;
 
  private:
-  struct Impl;
   RunState& s_;
-  std::unique_ptr<Impl> impl_;
+  std::shared_ptr<SpreadWork> work_;
 };
 
 // The whole run, as the program's entry point runs it.
