@@ -74,8 +74,9 @@ demo: programs
 	@for f in results.dat courbe.dat; do echo; echo "=== demo/$$f ==="; tr -d '\r' < demo/$$f; done
 	@echo; cd demo && ../$(BUILD)/tarvel1-plot && echo "The picture: $(CURDIR)/demo/courbe.svg (open it in a web browser)"
 
+# The benchmarks, with GSL for the reference loop of bench_gsl.
 bench:
-	$(call deps,$(BENCH_DEPS))
+	$(call deps,$(BENCH_DEPS) libgsl-dev=/usr/include/gsl/gsl_multifit.h)
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DTARVEL_TESTS=OFF -DTARVEL_BENCH=ON >/dev/null
 	cmake --build build-bench -j$(JOBS)
 	@for b in build-bench/bench_*; do $$b; done

@@ -1,6 +1,8 @@
 // Benchmarks of the calibration run: the Monte Carlo phase of examples/, a
-// whole run of examples/ (every switch but the query loop), and whole runs of
-// the program with growing point counts, with their peak memory.
+// whole run of examples/ (every switch but the query loop), a whole run of the
+// program on the 12-point order-2 calibration that bench_gsl's GSL loop
+// refits, and whole runs of the program with growing point counts, with their
+// peak memory. Every one on one thread and on one a core (threads:0).
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -13,6 +15,7 @@
 #include <memory>
 #include <string>
 
+#include "bench_points.h"
 #include "records/units.h"
 #include "run/run.h"
 #include "stats/gasdev.h"
@@ -38,19 +41,6 @@ std::string control(int order, const char* switches) {
   return s + "results.dat resfile\n";
 }
 
-// A smooth quench curve of n points between indices 10 and 150.
-std::string points(int n) {
-  std::string s = std::to_string(n) + " 0.005\n";
-  char line[128];
-  for (int i = 0; i < n; ++i) {
-    const double q = 10.0 + 140.0 * i / (n > 1 ? n - 1 : 1);
-    const double e = 0.968 - 0.00185 * q - 0.0000035 * q * q + 0.002 * ((i * 7919) % 11 - 5) / 5.0;
-    std::snprintf(line, sizeof line, "%.4f %.3f %.5f %.5f\n", q, 0.3 + 0.01 * q, e, 0.002 + 0.00004 * q);
-    s += line;
-  }
-  return s;
-}
-
 // Console output of the in-process runs goes to /dev/null.
 struct QuietConsole {
   int saved;
@@ -68,9 +58,11 @@ struct QuietConsole {
   }
 };
 
-// A run state after start-up and the weighted fit of examples/.
-std::unique_ptr<RunState> preparedExample(const std::string& dir, const char* switches) {
-  writeFile(dir + "/control.dat", control(2, switches));
+// A run state after start-up and the weighted fit of examples/ at order 2
+// with every switch but the query loop: the drop switch takes away the
+// negligible q^2 coefficient, so the trials fit a straight line.
+std::unique_ptr<RunState> preparedExample(const std::string& dir) {
+  writeFile(dir + "/control.dat", control(2, "101110"));
   std::ifstream in(std::string(EXAMPLES_DIR) + "/points.dat", std::ios::binary);
   std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   writeFile(dir + "/points.dat", bytes);
@@ -84,10 +76,14 @@ std::unique_ptr<RunState> preparedExample(const std::string& dir, const char* sw
   return s;
 }
 
+// Threads of a benchmark: its argument, 0 meaning one a core as in a run.
+int threadsArg(const benchmark::State& state, int index) { return static_cast<int>(state.range(index)); }
+
 void BM_MonteCarloPhase(benchmark::State& state) {
   const std::string dir = scratch();
   QuietConsole quiet;
-  auto s = preparedExample(dir, "101110");
+  auto s = preparedExample(dir);
+  s->threads = threadsArg(state, 0);
   for (auto _ : state) {
     s->seed = -911;
     ran1State() = {};
@@ -97,13 +93,14 @@ void BM_MonteCarloPhase(benchmark::State& state) {
   }
   closeUnit(kResults);
 }
-BENCHMARK(BM_MonteCarloPhase)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MonteCarloPhase)->ArgName("threads")->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_WholeRunOfExample(benchmark::State& state) {
   const std::string dir = scratch();
   QuietConsole quiet;
   for (auto _ : state) {
-    auto s = preparedExample(dir, "101110");
+    auto s = preparedExample(dir);
+    s->threads = threadsArg(state, 0);
     monteCarlo(*s);
     covarianceReport(*s);
     residualTable(*s);
@@ -112,15 +109,15 @@ void BM_WholeRunOfExample(benchmark::State& state) {
     benchmark::DoNotOptimize(s->amc(1));
   }
 }
-BENCHMARK(BM_WholeRunOfExample)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WholeRunOfExample)->ArgName("threads")->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// The built program on n points at order 3, as a user runs it; reports the
+// The built program on n points of order `order`, as a user runs it, with
+// TARVEL_THREADS set to `threads` (0: unset, one thread a core); reports the
 // peak resident memory of the run.
-void BM_ProgramPoints(benchmark::State& state) {
-  const int n = static_cast<int>(state.range(0));
+void programRun(benchmark::State& state, int n, int order, int threads) {
   const std::string dir = scratch();
-  writeFile(dir + "/control.dat", control(3, "101110"));
-  writeFile(dir + "/points.dat", points(n));
+  writeFile(dir + "/control.dat", control(order, "100110"));
+  writeFile(dir + "/points.dat", benchdata::dataFile(n));
   long peakKb = 0;
   for (auto _ : state) {
     const pid_t pid = fork();
@@ -128,6 +125,10 @@ void BM_ProgramPoints(benchmark::State& state) {
       if (chdir(dir.c_str()) != 0) _exit(126);
       const int null = open("/dev/null", O_WRONLY);
       dup2(null, 1);
+      if (threads > 0)
+        setenv("TARVEL_THREADS", std::to_string(threads).c_str(), 1);
+      else
+        unsetenv("TARVEL_THREADS");
       execl(TARVEL1_EXE, "tarvel1", static_cast<char*>(nullptr));
       _exit(127);
     }
@@ -140,8 +141,26 @@ void BM_ProgramPoints(benchmark::State& state) {
   state.counters["peak_MB"] = static_cast<double>(peakKb) / 1024.0;
   std::system(("rm -rf " + dir).c_str());
 }
-BENCHMARK(BM_ProgramPoints)->Arg(10)->Arg(100)->Arg(1000)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_ProgramPoints)->Arg(10000)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Twelve points, order 2, no drop: the calibration of bench_gsl's loop.
+void BM_ProgramTwelvePoints(benchmark::State& state) { programRun(state, 12, 2, threadsArg(state, 0)); }
+BENCHMARK(BM_ProgramTwelvePoints)->ArgName("threads")->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The scale table: n points at order 3.
+void BM_ProgramPoints(benchmark::State& state) {
+  programRun(state, static_cast<int>(state.range(0)), 3, threadsArg(state, 1));
+}
+BENCHMARK(BM_ProgramPoints)
+    ->ArgNames({"points", "threads"})
+    ->ArgsProduct({{10, 100, 1000}, {1, 0}})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(BM_ProgramPoints)
+    ->ArgNames({"points", "threads"})
+    ->ArgsProduct({{10000, 100000}, {1, 0}})
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 }  // namespace
 

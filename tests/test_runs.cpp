@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <iomanip>
 #include <nlohmann/json.hpp>
 #include <regex>
 
@@ -245,6 +246,32 @@ TEST(WholeRuns, Endings) {
       EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask);
     }
     EXPECT_EQ(d.read("points.dat"), c.data);
+  }
+}
+
+// One thread, two and seven give the same bytes: standard output and error, the files and the status, also
+// when a Monte Carlo trial after the first block ends the run (x uncertainties so large that some trial's
+// powers overflow where those of the weighted fit do not).
+TEST(WholeRuns, ThreadCounts) {
+  std::ostringstream huge;
+  huge << std::setprecision(17) << "13 .005\n";
+  std::istringstream in(kExample.substr(kExample.find('\n') + 1));
+  for (double q, uq, e, ue; in >> q >> uq >> e >> ue;) huge << q << " " << uq * 1.7e18 << " " << e << " " << ue << "\n";
+  const struct { int order; const char* opt; std::string data, input; int status; } rows[] = {
+      {2, "100110", kExample, "", 0}, {3, "101101", kExample, "50\n75.5\n200\n146.7\n0\n", 0}, {8, "100110", huge.str(), "", 1}};
+  for (const auto& c : rows) {
+    std::string first;
+    for (const char* threads : {"1", "2", "7"}) {
+      ts::Scratch d;
+      d.write("control.dat", control(c.order, c.opt));
+      d.write("points.dat", c.data);
+      const ts::Run r = ts::run(TARVEL1_EXE, d, c.input, "", std::string("TARVEL_THREADS=") + threads + " ");
+      EXPECT_EQ(r.status, c.status) << threads << " threads, order " << c.order << ": " << ts::visible(r.err);
+      const std::string bytes = "[stdout]\n" + r.out + "[stderr]\n" + r.err + "[results.dat]\n" + d.read("results.dat") +
+                                "[courbe.dat]\n" + d.read("courbe.dat");
+      if (first.empty()) first = bytes;
+      EXPECT_EQ(ts::visible(bytes), ts::visible(first)) << threads << " threads against one, order " << c.order;
+    }
   }
 }
 

@@ -13,25 +13,25 @@ void AJUST(const double* x, const double* y, const double* sig, int ndata, doubl
   // The calibration routines share the program's main source file in the
   // traceback.
   FrameScope frame("AJUST", "ajust.cpp", __LINE__);
-
-  // Curvature matrix of this fit, released on return.
+  // Curvature matrix of this fit, released on return, and the minimiser's state.
+  MrqminState state;
   TRACE_AT(frame);
-  Mat<double> alpha(npar, npar);
-  double* const curv = alpha.data();
-
+  double alpha[kMrqCapacity * kMrqCapacity];  // npar x npar; mrqmin refuses more than its capacity
+  double* const curv = npar <= kMrqCapacity ? alpha : nullptr;
+  PolyBasis basis;  // the points' powers and weights, made once for the fit
   TRACE_AT(frame);
   niter = 0;
-
+  state.basis = basis.make(x, sig, ndata, a, ifit, npar) ? &basis : nullptr;
   // Starting call, which also tries a first step.
   double lambda = -1.0;
   TRACE_AT(frame);
-  mrqmin(x, y, sig, ndata, a, ifit, npar, covar, curv, npar, chisq, fpoly, lambda);
+  mrqmin(x, y, sig, ndata, a, ifit, npar, covar, curv, npar, chisq, fpoly, lambda, state);
   double chisq_prev = chisq;
 
   // Step until chi-square stops moving by 1e-9 or more.
   for (int pass = 1; pass <= kAjustMaxPasses; ++pass) {
     TRACE_AT(frame);
-    mrqmin(x, y, sig, ndata, a, ifit, npar, covar, curv, npar, chisq, fpoly, lambda);
+    mrqmin(x, y, sig, ndata, a, ifit, npar, covar, curv, npar, chisq, fpoly, lambda, state);
     if (std::fabs(chisq - chisq_prev) < 1e-9) break;
     chisq_prev = chisq;
     TRACE_AT(frame);
@@ -41,13 +41,13 @@ void AJUST(const double* x, const double* y, const double* sig, int ndata, doubl
   // Five more steps without a test.
   for (int extra = 1; extra <= 5; ++extra) {
     TRACE_AT(frame);
-    mrqmin(x, y, sig, ndata, a, ifit, npar, covar, curv, npar, chisq, fpoly, lambda);
+    mrqmin(x, y, sig, ndata, a, ifit, npar, covar, curv, npar, chisq, fpoly, lambda, state);
   }
 
   // Final call: covariance matrix at the best coefficients.
   lambda = 0.0;
   TRACE_AT(frame);
-  mrqmin(x, y, sig, ndata, a, ifit, npar, covar, curv, npar, chisq, fpoly, lambda);
+  mrqmin(x, y, sig, ndata, a, ifit, npar, covar, curv, npar, chisq, fpoly, lambda, state);
 }
 
 }  // namespace tarvel

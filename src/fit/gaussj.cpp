@@ -9,8 +9,25 @@
 
 namespace tarvel {
 
+namespace {
+
+using OrderFn = void (*)(double*, std::ptrdiff_t, double*);
+// By order, for any leading dimension and for the minimiser's 9.
+constexpr OrderFn kOrders[10] = {nullptr,           gaussjFixed<1, 0>, gaussjFixed<2, 0>, gaussjFixed<3, 0>,
+                                 gaussjFixed<4, 0>, gaussjFixed<5, 0>, gaussjFixed<6, 0>, gaussjFixed<7, 0>,
+                                 gaussjFixed<8, 0>, gaussjFixed<9, 0>};
+constexpr OrderFn kOrders9[10] = {nullptr,           gaussjFixed<1, 9>, gaussjFixed<2, 9>, gaussjFixed<3, 9>,
+                                  gaussjFixed<4, 9>, gaussjFixed<5, 9>, gaussjFixed<6, 9>, gaussjFixed<7, 9>,
+                                  gaussjFixed<8, 9>, gaussjFixed<9, 9>};
+
+}  // namespace
+
 void gaussj(double* mat, int nord, int ndim, double* rhs, int nrhs, int nrhsdim) {
   static_cast<void>(nrhsdim);  // only the leading nrhs columns are used
+  if (nrhs == 1 && nord >= 1 && nord <= 9) {
+    (ndim == 9 ? kOrders9 : kOrders)[nord](mat, ndim, rhs);
+    return;
+  }
   if (nord > kGaussjCapacity)
     fatalDebug(err::kSubscript, "gaussj: order " + std::to_string(nord) + " exceeds the capacity of " +
                                     std::to_string(kGaussjCapacity));

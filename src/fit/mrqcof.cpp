@@ -7,10 +7,9 @@
 
 namespace tarvel {
 
-void checkMrqCapacity(const char* routine, int npar) {
-  if (npar > kMrqCapacity)
-    fatalDebug(err::kSubscript, std::string(routine) + ": " + std::to_string(npar) +
-                                    " parameters exceed the capacity of " + std::to_string(kMrqCapacity));
+void mrqCapacityExceeded(const char* routine, int npar) {
+  fatalDebug(err::kSubscript, std::string(routine) + ": " + std::to_string(npar) +
+                                  " parameters exceed the capacity of " + std::to_string(kMrqCapacity));
 }
 
 void mrqcof(const double* x, const double* y, const double* sig, int ndata, const double* a, const int* ifit,

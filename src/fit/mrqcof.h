@@ -25,6 +25,9 @@ void mrqcof(const double* x, const double* y, const double* sig, int ndata, cons
             int npar, double* alpha, double* beta, int ndim, double& chisq, ModelFn model);
 
 // Ends the run when npar exceeds the parameter capacity of the minimiser.
-void checkMrqCapacity(const char* routine, int npar);
+[[noreturn]] void mrqCapacityExceeded(const char* routine, int npar);
+inline void checkMrqCapacity(const char* routine, int npar) {
+  if (npar > kMrqCapacity) mrqCapacityExceeded(routine, npar);
+}
 
 }  // namespace tarvel

@@ -1,23 +1,25 @@
 #include "fit/mrqmin.h"
 
+#include <cfloat>
 #include <cstddef>
 
 #include "fit/covsrt.h"
 #include "fit/gaussj.h"
 #include "fit/mrqcof.h"
+#include "records/runtime.h"
 
 namespace tarvel {
 
-MrqminState& mrqminState() {
-  static MrqminState state{};
-  return state;
-}
+namespace {
 
-void mrqmin(const double* x, const double* y, const double* sig, int ndata, double* a, const int* ifit, int npar,
-            double* covar, double* alpha, int ndim, double& chisq, ModelFn model, double& lambda) {
-  checkMrqCapacity("mrqmin", npar);
-  MrqminState& s = mrqminState();
-  const std::ptrdiff_t ld = ndim;
+// One call of mrqmin. N > 0: a polynomial basis of N fitted slots 1..N, every
+// other slot held at zero, and leading dimension 9, known when compiled, so
+// that the small loops unroll and gaussj comes inline; the operations are the
+// same. N == 0: any fit.
+template <int N>
+void step(const double* x, const double* y, const double* sig, int ndata, double* a, const int* ifit, int npar,
+          double* covar, double* alpha, int ndim, double& chisq, ModelFn model, double& lambda, MrqminState& s) {
+  const std::ptrdiff_t ld = N > 0 ? 9 : ndim;
   auto cv = [covar, ld](int r, int c) -> double& { return covar[(r - 1) + (c - 1) * ld]; };
   auto al = [alpha, ld](int r, int c) -> double& { return alpha[(r - 1) + (c - 1) * ld]; };
 
@@ -27,19 +29,29 @@ void mrqmin(const double* x, const double* y, const double* sig, int ndata, doub
     for (int j = 1; j <= npar; ++j)
       if (ifit[j - 1] != 0) s.nfit = s.nfit + 1;
     lambda = 0.001;
-    mrqcof(x, y, sig, ndata, a, ifit, npar, alpha, s.beta, ndim, chisq, model);
+    if (s.basis != nullptr)
+      s.basis->evaluate(y, a, alpha, ndim, s.beta, chisq);
+    else
+      mrqcof(x, y, sig, ndata, a, ifit, npar, alpha, s.beta, ndim, chisq, model);
+    // A chi-square that is not finite would never settle; off the run's own
+    // order (with the traps held off) the fit is given up at once.
+    if (!(chisq <= DBL_MAX)) abandonFlaggedTrial();
     s.chisq_best = chisq;
     for (int j = 1; j <= npar; ++j) s.atrial[j - 1] = a[j - 1];
   }
-  const int nfit = s.nfit;
+  const int nfit = N > 0 ? N : s.nfit;
 
   // Damped curvature and gradient form the step equations.
+  const double damping = 1.0 + lambda;
   for (int j = 1; j <= nfit; ++j) {
     for (int k = 1; k <= nfit; ++k) cv(j, k) = al(j, k);
-    cv(j, j) = al(j, j) * (1.0 + lambda);
+    cv(j, j) = al(j, j) * damping;
     s.step[j - 1] = s.beta[j - 1];
   }
-  gaussj(covar, nfit, ndim, s.step, 1, 1);
+  if constexpr (N > 0)
+    gaussjFixed<N, 9>(covar, 9, s.step);
+  else
+    gaussj(covar, nfit, ndim, s.step, 1, 1);
 
   // Final call: the undamped inverse is the covariance matrix.
   if (lambda == 0.0) {
@@ -48,29 +60,57 @@ void mrqmin(const double* x, const double* y, const double* sig, int ndata, doub
     return;
   }
 
-  // Trial parameters; fixed ones keep the values copied at the start.
-  int j = 0;
-  for (int l = 1; l <= npar; ++l) {
-    if (ifit[l - 1] == 0) continue;
-    j = j + 1;
-    s.atrial[l - 1] = a[l - 1] + s.step[j - 1];
+  // Trial parameters; fixed ones keep the values copied at the start (with
+  // N > 0 the fitted ones are the first N).
+  if constexpr (N > 0) {
+    for (int l = 0; l < N; ++l) s.atrial[l] = a[l] + s.step[l];
+  } else {
+    int j = 0;
+    for (int l = 1; l <= npar; ++l) {
+      if (ifit[l - 1] == 0) continue;
+      j = j + 1;
+      s.atrial[l - 1] = a[l - 1] + s.step[j - 1];
+    }
   }
-  mrqcof(x, y, sig, ndata, s.atrial, ifit, npar, covar, s.step, ndim, chisq, model);
+  // The trial curvature goes into covar, unless it is the kept one.
+  if constexpr (N > 0)
+    s.basis->evaluatePlain<N>(y, s.atrial, nullptr, 9, s.step, chisq);
+  else if (s.basis != nullptr)
+    s.basis->evaluate(y, s.atrial, nullptr, ndim, s.step, chisq);
+  else
+    mrqcof(x, y, sig, ndata, s.atrial, ifit, npar, covar, s.step, ndim, chisq, model);
 
   if (chisq < s.chisq_best) {
     // Success: move towards Gauss-Newton and keep the trial.
     lambda = lambda * 0.1;
     s.chisq_best = chisq;
     for (int jj = 1; jj <= nfit; ++jj) {
-      for (int k = 1; k <= nfit; ++k) al(jj, k) = cv(jj, k);
+      if (s.basis == nullptr)
+        for (int k = 1; k <= nfit; ++k) al(jj, k) = cv(jj, k);
       s.beta[jj - 1] = s.step[jj - 1];
     }
-    for (int l = 1; l <= npar; ++l) a[l - 1] = s.atrial[l - 1];
+    // The slots held fixed keep their values in both.
+    for (int l = 1; l <= (N > 0 ? N : npar); ++l) a[l - 1] = s.atrial[l - 1];
   } else {
     // Failure (also on a tie): move towards steepest descent.
     lambda = lambda * 10.0;
     chisq = s.chisq_best;
   }
+}
+
+using StepFn = void (*)(const double*, const double*, const double*, int, double*, const int*, int, double*, double*,
+                        int, double&, ModelFn, double&, MrqminState&);
+constexpr StepFn kSteps[10] = {step<0>, step<1>, step<2>, step<3>, step<4>,
+                               step<5>, step<6>, step<7>, step<8>, step<9>};
+
+}  // namespace
+
+void mrqmin(const double* x, const double* y, const double* sig, int ndata, double* a, const int* ifit, int npar,
+            double* covar, double* alpha, int ndim, double& chisq, ModelFn model, double& lambda,
+            MrqminState& s) {
+  checkMrqCapacity("mrqmin", npar);
+  const int plain = s.basis != nullptr && ndim == 9 ? s.basis->plainOrder() : 0;
+  kSteps[plain](x, y, sig, ndata, a, ifit, npar, covar, alpha, ndim, chisq, model, lambda, s);
 }
 
 }  // namespace tarvel

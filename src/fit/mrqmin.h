@@ -14,20 +14,22 @@
 // After every call chisq is the best chi-square found and a the parameters
 // that gave it.
 //
+//   MrqminState state{};
 //   double lambda = -1.0;
-//   mrqmin(x, y, sig, n, a, ifit, 9, covar, alpha, 9, chisq, fpoly, lambda);
-//   while (...) mrqmin(..., lambda);                  // step calls
+//   mrqmin(x, y, sig, n, a, ifit, 9, covar, alpha, 9, chisq, fpoly, lambda, state);
+//   while (...) mrqmin(..., lambda, state);           // step calls
 //   lambda = 0.0;
-//   mrqmin(..., lambda);                              // covar = covariance
+//   mrqmin(..., lambda, state);                       // covar = covariance
 //
 // covar and alpha are column-major with leading dimension ndim >= npar.
 // Between the starting and the final call the minimisation's state lives in
-// the one MrqminState of the process, so only one minimisation may be under
-// way at a time. npar is limited to 20; a larger value is a fatal run-time
-// error.
+// the MrqminState that the caller owns and hands to every call, so fits with
+// states of their own can run side by side. npar is limited to 20; a larger
+// value is a fatal run-time error.
 #pragma once
 
 #include "fit/fpoly.h"
+#include "fit/mrqcof.h"
 
 namespace tarvel {
 
@@ -39,12 +41,15 @@ struct MrqminState {
   double chisq_best;  // chi-square at the best parameters
   double atrial[20];  // trial parameters, full order
   double step[20];    // step equations' right-hand side, then solution; then trial gradient
+  // When set (the model being fpoly over these very points), chi-square and
+  // its gradient come from this basis instead of one model call a point, and
+  // the curvature, the same at every parameter set of a linear model, is
+  // formed once at the starting call and kept.
+  const PolyBasis* basis;
 };
 
-// The one retained state of the process (zero at load).
-MrqminState& mrqminState();
-
 void mrqmin(const double* x, const double* y, const double* sig, int ndata, double* a, const int* ifit, int npar,
-            double* covar, double* alpha, int ndim, double& chisq, ModelFn model, double& lambda);
+            double* covar, double* alpha, int ndim, double& chisq, ModelFn model, double& lambda,
+            MrqminState& state);
 
 }  // namespace tarvel

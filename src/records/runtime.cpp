@@ -21,19 +21,27 @@ namespace tarvel {
 
 namespace {
 constexpr int kMaxFrames = 64;
-TraceFrame frames[kMaxFrames];
-int depth = 0;
-TraceFrame overflowFrame;  // deeper frames share one slot; never reached here
+// Each thread's own stack of frames; frames deeper than kMaxFrames share
+// `overflow` (never reached here).
+struct FrameStack {
+  TraceFrame frames[kMaxFrames];
+  TraceFrame overflow;
+  int depth;
+};
+thread_local FrameStack frameStack{};
+// Set inside a TrialScope.
+thread_local bool trialMode = false;
 ExitHook exitHook = nullptr;
 }  // namespace
 
 FrameScope::FrameScope(const char* routine, const char* file, int stmt) {
-  frame_ = depth < kMaxFrames ? &frames[depth] : &overflowFrame;
+  FrameStack& st = frameStack;
+  frame_ = st.depth < kMaxFrames ? &st.frames[st.depth] : &st.overflow;
   *frame_ = TraceFrame{routine, file, stmt};
-  ++depth;
+  ++st.depth;
 }
 
-FrameScope::~FrameScope() { --depth; }
+FrameScope::~FrameScope() { --frameStack.depth; }
 
 // ---------------------------------------------------------------- errors
 
@@ -50,9 +58,10 @@ std::string printable(std::string_view text) {
 
 std::string fatalReport(char letter, int number, std::string_view stmtPart, std::string_view message) {
   std::string r = "\r\n";
-  const int active = depth < kMaxFrames ? depth : kMaxFrames;
+  const FrameStack& st = frameStack;
+  const int active = st.depth < kMaxFrames ? st.depth : kMaxFrames;
   if (active > 0) {
-    const TraceFrame& f = frames[active - 1];
+    const TraceFrame& f = st.frames[active - 1];
     r += f.file;
     r += "(" + std::to_string(f.stmt) + ") : ";
   }
@@ -71,7 +80,7 @@ std::string fatalReport(char letter, int number, std::string_view stmtPart, std:
   if (active > 0) {
     r += "\r\nExecution traceback:\r\n";
     for (int i = active - 1; i >= 0; --i) {
-      const TraceFrame& f = frames[i];
+      const TraceFrame& f = st.frames[i];
       r += "\t\tfrom ";
       r += f.routine ? f.routine : "main program";
       r += " in ";
@@ -96,6 +105,7 @@ void terminate(int status) {
 
 namespace {
 [[noreturn]] void fatal(char letter, int number, std::string_view stmtPart, std::string_view message) {
+  if (trialMode) throw TrialAbandoned{};
   // Whatever the console already holds comes before the report.
   std::fflush(stdout);
   const std::string report = fatalReport(letter, number, stmtPart, message);
@@ -131,23 +141,7 @@ void subscriptError(long long index, long long lower, long long upper) {
                                   ".." + std::to_string(upper));
 }
 
-int iadd(int a, int b) {
-  int r;
-  if (__builtin_add_overflow(a, b, &r)) fatalDebug(err::kIntegerOverflow, "integer overflow");
-  return r;
-}
-
-int isub(int a, int b) {
-  int r;
-  if (__builtin_sub_overflow(a, b, &r)) fatalDebug(err::kIntegerOverflow, "integer overflow");
-  return r;
-}
-
-int imul(int a, int b) {
-  int r;
-  if (__builtin_mul_overflow(a, b, &r)) fatalDebug(err::kIntegerOverflow, "integer overflow");
-  return r;
-}
+void integerOverflow() { fatalDebug(err::kIntegerOverflow, "integer overflow"); }
 
 void* allocateZeroed(std::size_t count, std::size_t size) {
   std::size_t bytes;
@@ -219,9 +213,47 @@ TrapsOff::~TrapsOff() {
   if (saved_ != 0) feenableexcept(saved_);
 }
 
+// ---------------------------------------------------------------- trials
+
+TrialScope::TrialScope() : savedTraps_(fegetexcept()), savedMode_(trialMode) {
+  fedisableexcept(FE_ALL_EXCEPT);
+  feclearexcept(kTrapped);
+  trialMode = true;
+}
+
+TrialScope::~TrialScope() {
+  trialMode = savedMode_;
+  feclearexcept(kTrapped);
+  if (savedTraps_ != 0) feenableexcept(savedTraps_);
+}
+
+bool inTrial() { return trialMode; }
+
+bool trapFlagsRaised() { return fetestexcept(kTrapped) != 0; }
+
+void clearTrapFlags() { feclearexcept(kTrapped); }
+
+void abandonFlaggedTrial() {
+  if (trialMode && fetestexcept(kTrapped) != 0) throw TrialAbandoned{};
+}
+
+FlagWatch::FlagWatch() : savedTraps_(fegetexcept()) {
+  fegetexceptflag(&savedFlags_, kTrapped);
+  fedisableexcept(FE_ALL_EXCEPT);
+  feclearexcept(kTrapped);
+}
+
+FlagWatch::~FlagWatch() {
+  fesetexceptflag(&savedFlags_, kTrapped);
+  if (savedTraps_ != 0) feenableexcept(savedTraps_);
+}
+
+bool FlagWatch::raised() const { return fetestexcept(kTrapped) != 0; }
+
 // ---------------------------------------------------------------- pause
 
 void pause(std::string_view text) {
+  if (trialMode) throw TrialAbandoned{};
   if (linePending()) consoleWrite("\r\n");  // linePending stays set
   std::string shown(text);
   shown += "\r\n";

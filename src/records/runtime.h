@@ -11,6 +11,8 @@
 //   <TAB><TAB>from main program in tarvel1.cpp(212)<CR LF>
 #pragma once
 
+#include <fenv.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -29,7 +31,10 @@ struct TraceFrame {
   int stmt;
 };
 
-// Pushes a frame on construction and pops it on destruction.
+// Pushes a frame on construction and pops it on destruction. Every thread
+// has a stack of its own; a report shows the stack of the thread that fails.
+// (Out of line, so that the frame is in place before the routine's own
+// arithmetic can trap.)
 class FrameScope {
  public:
   FrameScope(const char* routine, const char* file, int stmt);
@@ -108,9 +113,23 @@ void setExitHook(ExitHook hook);
 [[noreturn]] void subscriptError(long long index, long long lower, long long upper);
 
 // Checked 32-bit integer arithmetic: an overflow is a fatal $DEBUG error.
-int iadd(int a, int b);
-int isub(int a, int b);
-int imul(int a, int b);
+// Inline, so that a check that cannot fail costs nothing.
+[[noreturn]] void integerOverflow();
+inline int iadd(int a, int b) {
+  int r;
+  if (__builtin_add_overflow(a, b, &r)) integerOverflow();
+  return r;
+}
+inline int isub(int a, int b) {
+  int r;
+  if (__builtin_sub_overflow(a, b, &r)) integerOverflow();
+  return r;
+}
+inline int imul(int a, int b) {
+  int r;
+  if (__builtin_mul_overflow(a, b, &r)) integerOverflow();
+  return r;
+}
 
 // Allocates `count` zeroed elements of `size` bytes; a failure (or a count
 // whose byte size overflows) is a fatal ALLOCATE error, never a crash.
@@ -237,11 +256,62 @@ class TrapsOff {
   int saved_;
 };
 
+// ---------------------------------------------------------------- trials
+
+// A computation done ahead of its turn, off the run's own order (a Monte
+// Carlo refit fitted on a worker thread, say): its failure must not end the
+// run, because the run may never get there, or may get somewhere else first.
+// Inside a TrialScope the invalid, divide-by-zero and overflow traps are held
+// off, and a fatal run-time error or a pause throws TrialAbandoned instead of
+// ending the run; the computation is then done again in its turn, traps on,
+// and fails there exactly as it would have.
+struct TrialAbandoned {};
+
+class TrialScope {
+ public:
+  TrialScope();
+  ~TrialScope();
+  TrialScope(const TrialScope&) = delete;
+  TrialScope& operator=(const TrialScope&) = delete;
+
+ private:
+  int savedTraps_;
+  bool savedMode_;
+};
+
+// True inside a TrialScope on this thread.
+bool inTrial();
+// True when an invalid operation, a division by zero or an overflow has
+// happened, with the traps held off, since the flags were last cleared.
+bool trapFlagsRaised();
+void clearTrapFlags();
+// Inside a TrialScope, throws TrialAbandoned when trapFlagsRaised(); a no-op
+// elsewhere, where such an operation has already ended the run.
+void abandonFlaggedTrial();
+
+// Holds the traps off for a scope and tells whether anything in it raised an
+// invalid operation, a division by zero or an overflow; on leaving, the flags
+// and the traps are as they were. (Holding the traps off costs about a
+// microsecond, so hot code tries to prove such operations impossible first.)
+class FlagWatch {
+ public:
+  FlagWatch();
+  ~FlagWatch();
+  FlagWatch(const FlagWatch&) = delete;
+  FlagWatch& operator=(const FlagWatch&) = delete;
+  bool raised() const;
+
+ private:
+  int savedTraps_;
+  fexcept_t savedFlags_;
+};
+
 // ---------------------------------------------------------------- pause
 
 // Shows `text` on the console and waits for the operator's line; a line of
 // two or more characters is run by the command processor only when COMSPEC is
-// set and standard input is an interactive terminal. Then returns.
+// set and standard input is an interactive terminal. Then returns. Inside a
+// TrialScope it shows nothing and throws TrialAbandoned.
 void pause(std::string_view text);
 
 }  // namespace tarvel

@@ -128,7 +128,7 @@ void startUp(RunState& s) {
     fatalIo(err::kBadValue, "READ", data, "as many points as coefficients leave no degree of freedom for reduced chi2");
   STMT();
   for (Vec<double>* v : {&s.qe, &s.uqe, &s.e, &s.ue, &s.qfit, &s.efit, &s.sfit}) v->allocate(s.npt);
-  s.store.allocate(s.npt, kTrials);
+  // Nothing else grows with the points: a trial keeps only its coefficients.
 
   for (int i = 1; i <= s.npt; ++i) {
     STMT();
@@ -208,20 +208,20 @@ void weightedFit(RunState& s) {
   }
 }
 
-// 10000 refits of points perturbed in both coordinates; mean coefficients and
-// their sample covariance, then the report of the fit with uncertainties in x
-// and y.
+// 10000 refits of points perturbed in both coordinates, a block of trials at a time on every core; mean
+// coefficients and their sample covariance, then the report of the fit with uncertainties in x and y.
 void monteCarlo(RunState& s) {
+  ParallelTrials parallel(s);
   for (int k = 1; k <= kTrials; ++k) {
     STMT();
-    const double rdev = gasdev(s.seed) * s.urel;
-    for (int i = 1; i <= s.npt; ++i) {
-      const double gq = gasdev(s.seed);
-      s.qfit(i) = s.qe(i) + s.uqe(i) * gq;
-      const double ge = gasdev(s.seed);
-      s.efit(i) = s.e(i) * (1.0 + rdev) + s.ue(i) * ge;
-      s.sfit(i) = s.ue(i);
-    }
+    // A trial refitted ahead comes with its coefficients. One that would have
+    // ended the run there is fitted again here, from its draws, the one-thread
+    // way; with one thread every trial is drawn and fitted here.
+    const Turn turn = parallel.take(k);
+    if (turn == Turn::fitted) continue;
+    if (turn == Turn::draw) drawTrial(s, s.qfit.data(), s.efit.data(), s.sfit.data());
+
+    // Every trial starts from the coefficients of the weighted fit.
     for (int j = 1; j <= kSlots; ++j) {
       s.a(j) = j <= s.ncoef ? s.asave(j) : 0.0;
       s.ifit(j) = j <= s.ncoef ? 1 : 0;
@@ -231,10 +231,10 @@ void monteCarlo(RunState& s) {
           s.niter, s.ifit.data());
     for (int j = 1; j <= s.ncoef; ++j) s.aset(j, k) = s.a(j);
     STMT();
-    for (int i = 1; i <= s.npt; ++i) {
-      EFFICIENCY(s.ecalc, view(s.a), s.qe(i), kSlots);
-      s.store(i, k) = s.ecalc;
-    }
+    // The residual table recomputes the trial's efficiencies at the points
+    // from aset; they are evaluated here only when one might overflow.
+    if (!efficienciesBounded(s, s.a.data()))
+      for (int i = 1; i <= s.npt; ++i) EFFICIENCY(s.ecalc, view(s.a), s.qe(i), kSlots);
   }
 
   STMT();
@@ -278,8 +278,7 @@ void covarianceReport(RunState& s) {
 }
 
 namespace {
-// Efficiency of the fit with uncertainties in x and y at q, and its combined
-// standard deviation.
+// Efficiency of the fit with uncertainties in x and y at q, and its combined standard deviation.
 void curvePoint(RunState& s, double q) {
   EFFICIENCY(s.ecalc, view(s.amc), q, kSlots);
   SDEFFIC(view(s.cov), q, s.sdfit, kSlots);
@@ -291,14 +290,15 @@ void curvePoint(RunState& s, double q) {
 
 // Measured against calculated efficiencies, results file only.
 void residualTable(RunState& s) {
+  const TrialSpreads spreads(s);  // the trials' spread at every point, on every core
   STMT();
   writeList(kResults, {});
   writeFormatted(kResults, kResidHead, {});
   for (int i = 1; i <= s.npt; ++i) {
     STMT();
     curvePoint(s, s.qe(i));
-    for (int k = 1; k <= kTrials; ++k) s.esample(k) = s.store(i, k);
-    MOYSDEV(view(s.esample), s.emean, s.esd, kTrials);
+    // The spread of the efficiencies that the trials' coefficients give at qe(i).
+    spreads.take(i);
     writeFormatted(kResults, kResidRow, {s.qe(i), s.e(i), s.ecalc, s.sdmc, s.esd});
     recordResidual(s.qe(i), s.e(i), s.ecalc, s.sdmc, s.esd);
   }
@@ -381,6 +381,7 @@ void runCalibration(int argc, char** argv) {
   FrameScope frame(nullptr, "run.cpp", __LINE__);
   mainFrame = &frame;
   static RunState s;
+  s.threads = threadCount();
   startUp(s);
   weightedFit(s);
   monteCarlo(s);

@@ -12,9 +12,9 @@ struct PowerTable {
   double q;
   int n;
   PowerTable(double qidx, int count) : q(qidx), n(count) {
-    if (n <= kSize) powers(q, n, p);
+    if (n == 9) powers(q, 9, p); else if (n <= kSize) powers(q, n, p);  // unrolled for nine slots
   }
-  double operator()(int k) const { return k < n && n <= kSize ? p[k] : ipow(q, k); }
+  double operator()(int k) const { return n <= kSize && k < n ? p[k] : ipow(q, k); }
 };
 }  // namespace
 
@@ -25,10 +25,10 @@ void EFFICIENCY(double& eff, View<const double> coef, const double& qidx, int nc
   const PowerTable pw(qidx, nc);
   // Zero coefficients (slots above the fitted order) add exact zeros, which
   // leave the sum's bits unchanged: their terms are skipped.
-  for (int i = 1; i <= nc; ++i) {
-    const double c = coef(i);
-    if (c != 0.0) eff = eff + pw(isub(i, 1)) * c;
-  }
+  double sum = eff;  // summed in a register, stored once
+  for (int i = 1; i <= nc; ++i)
+    if (coef(i) != 0.0) sum = sum + pw(isub(i, 1)) * coef(i);
+  eff = sum;
 }
 
 void SDEFFIC(View2<const double> covm, const double& qidx, double& sdeff, int nc) {

@@ -12,18 +12,42 @@ GasdevState state{};
 
 GasdevState& gasdevState() { return state; }
 
+namespace {
+// A point uniform in the square, kept only when inside the unit circle and
+// not at its centre; uniform() is ran1.
+template <class Uniform>
+void pointOfDisc(Uniform uniform, double& v1, double& v2) {
+  double rsq;
+  do {
+    v1 = 2.0 * uniform() - 1.0;
+    v2 = 2.0 * uniform() - 1.0;
+    rsq = ipow(v1, 2) + ipow(v2, 2);
+  } while (rsq >= 1.0 || rsq == 0.0);
+}
+}  // namespace
+
+void gasdevPoint(int& seed, double& v1, double& v2) {
+  pointOfDisc([&seed] { return ran1(seed); }, v1, v2);
+}
+
+void gasdevPoints(int& seed, long long n, double* disc) {
+  // ran1's state in a local copy, so that it stays in registers.
+  Ran1State st = ran1State();
+  for (long long p = 0; p < n; ++p) pointOfDisc([&] { return ran1(seed, st); }, disc[2 * p], disc[2 * p + 1]);
+  ran1State() = st;
+}
+
+double gasdevFactor(double v1, double v2) {
+  // Box-Muller transformation of the accepted point into two deviates.
+  const double rsq = ipow(v1, 2) + ipow(v2, 2);
+  return msqrt(-2.0 * mlog(rsq) / rsq);
+}
+
 double gasdev(int& seed) {
   if (state.waiting == 0) {
-    double v1, v2, rsq;
-    // A point uniform in the square, kept only when inside the unit circle
-    // and not at its centre.
-    do {
-      v1 = 2.0 * ran1(seed) - 1.0;
-      v2 = 2.0 * ran1(seed) - 1.0;
-      rsq = ipow(v1, 2) + ipow(v2, 2);
-    } while (rsq >= 1.0 || rsq == 0.0);
-    // Box-Muller transformation of the accepted point into two deviates.
-    const double fac = msqrt(-2.0 * mlog(rsq) / rsq);
+    double v1, v2;
+    gasdevPoint(seed, v1, v2);
+    const double fac = gasdevFactor(v1, v2);
     state.spare = v1 * fac;
     state.waiting = 1;
     return v2 * fac;

@@ -19,4 +19,15 @@ GasdevState& gasdevState();
 
 double gasdev(int& seed);
 
+// gasdev in its two halves, for a caller that draws the points in order and
+// turns them into deviates elsewhere; gasdev is exactly these two, and
+// neither touches GasdevState. gasdevPoint draws the next accepted point
+// (v1, v2) of the unit disc from ran1; gasdevFactor gives the factor that
+// turns it into the two deviates v2 * factor (returned first) and
+// v1 * factor (kept for the next call).
+void gasdevPoint(int& seed, double& v1, double& v2);
+double gasdevFactor(double v1, double v2);
+// gasdevPoint n times: the points' v1 and v2 into disc(2p), disc(2p + 1).
+void gasdevPoints(int& seed, long long n, double* disc);
+
 }  // namespace tarvel
