@@ -124,7 +124,7 @@ void startUp(RunState& s) {
   if (s.npt < iadd(s.ncoef, 1))
     fatalIo(err::kBadValue, "READ", data, "point count " + std::to_string(s.npt) + " is below the " +
             std::to_string(s.ncoef + 1) + " coefficients of an order " + std::to_string(s.ncoef) + " fit");
-  if (s.opt[1] == 1 && s.npt == s.ncoef + 1)  // the report divides chi2 by npt - ncoef
+  if (s.opt[1] == 1 && s.npt == iadd(s.ncoef, 1))  // the report divides chi2 by npt - ncoef
     fatalIo(err::kBadValue, "READ", data, "as many points as coefficients leave no degree of freedom for reduced chi2");
   STMT();
   for (Vec<double>* v : {&s.qe, &s.uqe, &s.e, &s.ue, &s.qfit, &s.efit, &s.sfit}) v->allocate(s.npt);
