@@ -1,5 +1,5 @@
 // Benchmarks of the calibration run: the Monte Carlo phase of examples/, a
-// whole run of examples/ (every switch but the query loop), a whole run of the
+// whole run of examples/ (as it stands: no queries), a whole run of the
 // program on the 12-point order-2 calibration that bench_gsl's GSL loop
 // refits, and whole runs of the program with growing point counts, with their
 // peak memory. Every one on one thread and on one a core (threads:0).
@@ -58,14 +58,13 @@ struct QuietConsole {
   }
 };
 
-// A run state after start-up and the weighted fit of examples/ at order 2
-// with every switch but the query loop: the drop switch takes away the
-// negligible q^2 coefficient, so the trials fit a straight line.
+// A run state after start-up and the weighted fit of examples/ as it stands
+// (order 2, no drop, no queries): the trials fit three coefficients.
 std::unique_ptr<RunState> preparedExample(const std::string& dir) {
-  writeFile(dir + "/control.dat", control(2, "101110"));
-  std::ifstream in(std::string(EXAMPLES_DIR) + "/points.dat", std::ios::binary);
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  writeFile(dir + "/points.dat", bytes);
+  for (const char* name : {"control.dat", "points.dat"}) {
+    std::ifstream in(std::string(EXAMPLES_DIR) + "/" + name, std::ios::binary);
+    writeFile(dir + "/" + name, std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
+  }
   if (chdir(dir.c_str()) != 0) std::abort();
   resetUnitsForTesting();
   ran1State() = {};

@@ -15,6 +15,7 @@
 #include <set>
 
 #include "fit/ajust.h"
+#include "fit/ajust_lanes.h"
 #include "fit/gaussj.h"
 #include "records/format.h"
 #include "records/listin.h"

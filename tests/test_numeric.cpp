@@ -2,6 +2,7 @@
 // squares in long double, residuals of the solved systems, the random
 // sequence by its 64-bit recurrence, the incomplete gamma function by closed
 // forms and lgamma, and hand calculation.
+#include <bit>
 #include <cstdint>
 
 #include "support.h"
@@ -38,6 +39,53 @@ TEST(Fit, AjustAgreesWithTheLongDoubleReference) {
         EXPECT_NEAR(covar[j + 9 * k], ref.cov[j][k], 1e-10 * std::fabs(ref.cov[j][k])) << j + 1 << "," << k + 1;
     }
     EXPECT_NEAR(chisq, ref.chi2, 1e-10 * ref.chi2);
+  }
+}
+
+// Four fits of every order refitted at once come out, lane by lane, with the
+// very bits of AJUST on each alone: abscissae of both signs, a zero starting
+// coefficient, and lanes whose points lie ever further off the polynomial,
+// so that they step through AJUST's loop a different number of times. With
+// every abscissa 0 the damped curvature has a zero pivot: the lanes give up.
+TEST(Fit, LanesGiveTheBitsOfAjust) {
+  if (!ajustLanesAvailable()) GTEST_SKIP() << "this processor has no AVX2";
+  constexpr int n = 11;
+  double sig[n], w[n];
+  for (int i = 0; i < n; ++i) {
+    sig[i] = 0.002 + 0.0003 * i;
+    w[i] = 1.0 / (sig[i] * sig[i]);
+  }
+  for (int ncoef = 1; ncoef <= 9; ++ncoef) {
+    double start[9] = {}, x[n * kLanes], y[n * kLanes], lanes[kLanes][9];
+    for (int j = 0; j < ncoef; ++j) start[j] = j == 1 ? 0.0 : 0.9 / (j + 1);
+    for (int l = 0; l < kLanes; ++l)
+      for (int i = 0; i < n; ++i) {
+        const double xi = -1.2 + 0.23 * i + 0.013 * l, dev = ((i * 7 + l * 3) % 5 - 2) * sig[i];
+        x[i * kLanes + l] = xi;
+        y[i * kLanes + l] = 0.93 - 0.21 * xi + 0.05 * xi * xi + dev * (1 + 30 * l);
+      }
+    std::vector<double> scratch(ajustLanesScratch(ncoef, n));
+    ASSERT_TRUE(ajustLanes(ncoef, n, x, y, w, start, scratch.data(), lanes)) << ncoef;
+    for (int l = 0; l < kLanes; ++l) {
+      double xs[n], ys[n], a[9], covar[81], chisq;
+      int ifit[9], niter;
+      for (int i = 0; i < n; ++i) {
+        xs[i] = x[i * kLanes + l];
+        ys[i] = y[i * kLanes + l];
+      }
+      for (int j = 0; j < 9; ++j) {
+        a[j] = start[j];
+        ifit[j] = j < ncoef ? 1 : 0;
+      }
+      AJUST(xs, ys, sig, n, a, 9, covar, chisq, niter, ifit);
+      for (int j = 0; j < 9; ++j)
+        EXPECT_EQ(std::bit_cast<std::uint64_t>(lanes[l][j]), std::bit_cast<std::uint64_t>(a[j]))
+            << "order " << ncoef - 1 << " lane " << l << " a(" << j + 1 << ") " << lanes[l][j] << " " << a[j];
+    }
+    if (ncoef == 3) {
+      for (double& v : x) v = 0.0;
+      EXPECT_FALSE(ajustLanes(ncoef, n, x, y, w, start, scratch.data(), lanes));
+    }
   }
 }
 

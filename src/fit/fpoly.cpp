@@ -30,25 +30,7 @@ void fpoly(const double& x, const double* a, double& yval, double* deriv, int np
 
 namespace {
 
-constexpr int kMaxTerms = 20;
-
-// 2^e, exactly.
-constexpr double twoTo(int e) {
-  double r = 1.0;
-  for (int i = 0; i < e; ++i) r *= 2.0;
-  return r;
-}
-
-// Bounds within which none of the basis's own arithmetic can overflow or
-// divide by zero: |x| <= kPowerBound[npar] keeps |x|^(npar-1) <= 2^500, and
-// 2^-250 <= |sig| <= 2^250 keeps the weights within 2^-500 .. 2^500, so the
-// powers, the weights and their products stay finite.
-constexpr double kPowerBound[kMaxTerms + 1] = {
-    0.0,            INFINITY,       twoTo(500),     twoTo(250),     twoTo(166),     twoTo(125),     twoTo(100),
-    twoTo(83),      twoTo(71),      twoTo(62),      twoTo(55),      twoTo(50),      twoTo(45),      twoTo(41),
-    twoTo(38),      twoTo(35),      twoTo(33),      twoTo(31),      twoTo(29),      twoTo(27),      twoTo(26)};
-constexpr double kSigLow = 1.0 / twoTo(250);
-constexpr double kSigHigh = twoTo(250);
+constexpr int kMaxTerms = PolyBasis::kMaxTerms;
 
 // The basis of a fit whose terms are the slots 1..N, all fitted, when its
 // points lie within the bounds above.
@@ -93,12 +75,8 @@ bool PolyBasis::make(const double* x, const double* sig, int ndata, const double
     table_ = heap_.data();
   }
 
-  const double xmax = kPowerBound[npar];
   bool safe = true;
-  for (int i = 0; i < ndata; ++i) {
-    const double s = std::fabs(sig[i]);
-    safe = safe & (std::fabs(x[i]) <= xmax) & (s >= kSigLow) & (s <= kSigHigh);
-  }
+  for (int i = 0; i < ndata; ++i) safe = safe & bounded(x[i], sig[i], npar);
   // The powers up to x^(npar-1), as fpoly forms them; within the bounds only
   // those of the terms can matter.
   const int width = safe ? (nterm_ > 0 ? term_[nterm_ - 1] + 1 : 1) : npar;

@@ -14,6 +14,7 @@
 // coefficients with the very bits that fpoly and mrqcof give.
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <type_traits>
 
@@ -30,6 +31,13 @@ using ModelFn = void (*)(const double& x, const double* a, double& yval, double*
 // x^0 is 1 for every x, including 0.
 void fpoly(const double& x, const double* a, double& yval, double* deriv, int npar);
 
+// 2^e, exactly.
+constexpr double twoTo(int e) {
+  double r = 1.0;
+  for (int i = 0; i < e; ++i) r *= 2.0;
+  return r;
+}
+
 class PolyBasis {
  public:
   // Makes the basis of the points x(1..ndata) with standard deviations sig
@@ -41,6 +49,16 @@ class PolyBasis {
   // division by zero or an overflow: the fit must then call fpoly point by
   // point, where the error shows exactly where it always did.
   bool make(const double* x, const double* sig, int ndata, const double* a, const int* ifit, int npar);
+
+  // True when a point at x with standard deviation sig lies within the
+  // bounds inside which no power up to x^(npar-1), no weight and no product
+  // of the two can overflow or divide by zero.
+  static bool bounded(double x, double sig, int npar) {
+    const double s = std::fabs(sig);
+    return (npar >= 1) & (npar <= kMaxTerms) && (std::fabs(x) <= kPowerBound[npar]) & (s >= kSigLow) &
+           (s <= kSigHigh);
+  }
+  static constexpr int kMaxTerms = 20;
 
   // mrqcof's chi-square and gradient at a (same terms, same order, same
   // bits); with alpha, also its curvature (leading dimension ndim), which is
@@ -61,6 +79,16 @@ class PolyBasis {
   int term_[20];    // slot of each term that can add to the value, increasing
   int fitted_[20];  // term index of each fitted slot, in slot order
   bool plain_ = false;   // the terms are exactly slots 1..nfit, all fitted
+  // Bounds within which none of the basis's own arithmetic can overflow or
+  // divide by zero: |x| <= kPowerBound[npar] keeps |x|^(npar-1) <= 2^500, and
+  // 2^-250 <= |sig| <= 2^250 keeps the weights within 2^-500 .. 2^500, so
+  // the powers, the weights and their products stay finite.
+  static constexpr double kPowerBound[kMaxTerms + 1] = {
+      0.0,       INFINITY,  twoTo(500), twoTo(250), twoTo(166), twoTo(125), twoTo(100),
+      twoTo(83), twoTo(71), twoTo(62),  twoTo(55),  twoTo(50),  twoTo(45),  twoTo(41),
+      twoTo(38), twoTo(35), twoTo(33),  twoTo(31),  twoTo(29),  twoTo(27),  twoTo(26)};
+  static constexpr double kSigLow = 1.0 / twoTo(250);
+  static constexpr double kSigHigh = twoTo(250);
   // Per point: the weight 1/(sig*sig), the powers of the terms, and the
   // scaled derivatives weight * power of the fitted slots; a plain basis
   // keeps only the weight and x^1 .. x^(N-1) (x^0 is 1, and the scaled

@@ -15,6 +15,8 @@
 #include <vector>
 
 #include "fit/ajust.h"
+#include "fit/ajust_lanes.h"
+#include "fit/fpoly.h"
 #include "fit/power.h"
 #include "records/runtime.h"
 #include "run/run.h"
@@ -32,11 +34,14 @@ constexpr int kMaxThreads = 256;
 constexpr int kMaxBlock = 2048;
 constexpr int kFirstBlock = 128;
 constexpr long long kBlockBytes = 4LL << 20;
+// Up to this many points, the trials of a chunk are refitted kLanes at a time.
+constexpr int kLanePoints = 4096;
 
-// Waits until ready() holds: first spinning for up to kSpin (a thread that
-// sleeps takes long to wake on a virtual machine), then sleeping on `word`
-// while it still equals `seen`.
-constexpr auto kSpin = std::chrono::microseconds(50);
+// Waits until ready() holds: first spinning for up to kSpin, then sleeping
+// on `word` while it still equals `seen`. A thread that sleeps can take the
+// better part of a millisecond to wake on a virtual machine, longer than a
+// block of trials takes: during a run the threads wait spinning.
+constexpr auto kSpin = std::chrono::milliseconds(3);
 
 template <class Ready, class Word, class Value>
 void await(Ready ready, const Word& word, Value seen) {
@@ -60,8 +65,11 @@ class Chunks {
   void reset(int count, int threads) {
     count_ = count;
     chunk_ = std::clamp(count / (threads * 16), 1, 16);
+    if (chunk_ > 1) chunk_ = (chunk_ + kLanes - 1) / kLanes * kLanes;
     next_.store(0);
   }
+  // Hands out nothing more.
+  void cancel() { next_.store(count_); }
   // The next chunk [begin, end), or false when none is left.
   bool next(int& begin, int& end) {
     begin = next_.fetch_add(chunk_);
@@ -195,13 +203,8 @@ int threadCount() {
 
 WorkerPool* runPool(RunState& s) {
   const int threads = resolvedThreads(s);
-  if (threads <= 1) return nullptr;
   if (!s.pool || s.pool->size() > threads) s.pool = std::make_shared<WorkerPool>(threads);
   return s.pool.get();
-}
-
-void drawTrial(RunState& s, double* qfit, double* efit, double* sfit) {
-  perturb(s, [&s] { return gasdev(s.seed); }, qfit, efit, sfit);
 }
 
 bool efficienciesBounded(const RunState& s, const double* a) {
@@ -253,6 +256,11 @@ struct ParallelTrials::Impl {
   Chunks chunks[2];
   std::function<void(int)> jobs[2];
   Vec<double> scratch;  // each thread's perturbed points: qfit and efit, 2 npt from 2 npt * index
+  // Refits kLanes at a time: the weights of the points, and each thread's
+  // lanes of points (x, y and the powers), laneSize from laneSize * index.
+  bool lanes = false;
+  long long laneSize = 0;
+  Vec<double> weight, laneScratch;
 
   Impl(RunState& st, WorkerPool& workers) : s(st), pool(workers) {
     perTrial = iadd(imul(2, s.npt), 1);
@@ -261,6 +269,18 @@ struct ParallelTrials::Impl {
     blockSize = static_cast<int>(std::min<long long>(kMaxBlock, std::max(kBlockBytes / bytes, 2LL * pool.size())));
     for (Block& b : blocks) b.disc.allocate(iadd(imul(blockSize, perTrial), 3));
     scratch.allocate(imul(imul(2, s.npt), pool.size()));
+    lanes = ajustLanesAvailable() && s.npfit <= kLanePoints && s.ncoef >= 1 && s.ncoef <= kSlots;
+    // Weights that cannot overflow or divide by zero (the main thread's traps are on).
+    for (int i = 1; i <= s.npfit && lanes; ++i) lanes = PolyBasis::bounded(0.0, s.ue(i), kSlots);
+    if (lanes) {
+      weight.allocate(s.npfit);
+      for (int i = 0; i < s.npfit; ++i) {
+        const double sig = s.ue.data()[i];
+        weight.data()[i] = 1.0 / (sig * sig);
+      }
+      laneSize = 2LL * s.npfit * kLanes + ajustLanesScratch(s.ncoef, s.npfit);
+      laneScratch.allocate(static_cast<int>(laneSize * pool.size()));
+    }
     for (int c = 0; c < 2; ++c) {
       results[c].allocate(blockSize);
       jobs[c] = [this, c](int index) { fitBlock(c, index); };
@@ -285,7 +305,7 @@ struct ParallelTrials::Impl {
     g.waiting = fresh % 2 == 1 ? 1 : 0;
   }
 
-  // Trial k's perturbed points from its deviates, as drawTrial makes them.
+  // Trial k's perturbed points from its deviates: those gasdev gives in turn.
   void trialPoints(const Block& b, int k, double* qfit, double* efit, double* sfit) const {
     long long d = static_cast<long long>(k - b.first) * perTrial - (b.hasLead ? 1 : 0);
     const double* disc = b.disc.data();
@@ -315,8 +335,57 @@ struct ParallelTrials::Impl {
     double* const efit = qfit + s.npt;
     double covar[kSlots * kSlots];
     int begin, end;
-    while (chunks[c].next(begin, end))
-      for (int t = begin; t < end; ++t) fit(c, b.first + t, qfit, efit, covar);
+    while (chunks[c].next(begin, end)) {
+      for (int t = begin; t < end;) {
+        const int k = b.first + t;
+        const int n = std::min(kLanes, end - t);
+        // The last trial is fitted alone: the run keeps its covariance.
+        if (lanes && n >= 2 && k + n - 1 < kTrials) {
+          fitLanes(c, k, n, index, qfit, efit, covar);
+          t += n;
+        } else {
+          fit(c, k, qfit, efit, covar);
+          t += 1;
+        }
+      }
+    }
+  }
+
+  // Refits the n trials from k on, kLanes at a time (the last lanes again
+  // the last trial); if any would not go through, each again on its own.
+  void fitLanes(int c, int k, int n, int index, double* qfit, double* efit, double* covar) {
+    const Block& b = blocks[c];
+    double* const x = laneScratch.data() + laneSize * index;
+    double* const y = x + static_cast<std::ptrdiff_t>(s.npfit) * kLanes;
+    double* const powers = y + static_cast<std::ptrdiff_t>(s.npfit) * kLanes;
+    double a[kLanes][9];
+    bool ok = true;
+    try {
+      for (int l = 0; l < kLanes; ++l) {
+        trialPoints(b, k + std::min(l, n - 1), qfit, efit, nullptr);
+        for (int i = 0; i < s.npfit; ++i) {
+          x[i * kLanes + l] = qfit[i];
+          y[i * kLanes + l] = efit[i];
+          ok = ok & PolyBasis::bounded(qfit[i], s.ue.data()[i], kSlots);
+        }
+      }
+      ok = ok && ajustLanes(s.ncoef, s.npfit, x, y, weight.data(), s.asave.data(), powers, a) && !trapFlagsRaised();
+    } catch (const TrialAbandoned&) {
+      ok = false;
+    }
+    if (!ok) {
+      clearTrapFlags();
+      for (int l = 0; l < n; ++l) fit(c, k + l, qfit, efit, covar);
+      return;
+    }
+    for (int l = 0; l < n; ++l) {
+      Result r;
+      std::memcpy(r.a, a[l], sizeof r.a);
+      r.chi2 = 0.0;
+      r.niter = 0;
+      r.ok = efficienciesBounded(s, r.a);
+      results[c].data()[k + l - b.first] = r;
+    }
   }
 
   // Starts the refits of block c on the workers.
@@ -400,12 +469,12 @@ ParallelTrials::ParallelTrials(RunState& s) {
   }
   // Spreads of an earlier Monte Carlo phase that nobody took.
   if (s.spreads) s.spreads.reset();
-  if (WorkerPool* pool = runPool(s)) impl_ = std::make_unique<Impl>(s, *pool);
+  impl_ = std::make_unique<Impl>(s, *runPool(s));
 }
 
 ParallelTrials::~ParallelTrials() = default;
 
-Turn ParallelTrials::take(int k) { return impl_ ? impl_->take(k) : Turn::draw; }
+Turn ParallelTrials::take(int k) { return impl_->take(k); }
 
 // ---------------------------------------------------------------- spreads
 
@@ -425,7 +494,11 @@ SpreadWork::SpreadWork(RunState& st, WorkerPool& workers) : s(st), pool(workers)
   };
 }
 
-SpreadWork::~SpreadWork() { finish(); }
+// Spreads that nobody takes are not computed further.
+SpreadWork::~SpreadWork() {
+  chunks->cancel();
+  finish();
+}
 
 void SpreadWork::start() {
   pool.start(job);
@@ -440,9 +513,7 @@ void SpreadWork::finish() {
 
 void SpreadWork::spread(int i, View<double> sample) {
   try {
-    const double q = s.qe.data()[i];
-    for (int k = 1; k <= kTrials; ++k)
-      EFFICIENCY(sample.p[k - 1], View<const double>{s.aset.column(k), kSlots}, q, kSlots);
+    efficiencies(sample.p, s.aset.column(1), kSlots, kTrials, s.qe.data()[i], kSlots);
     MOYSDEV(View<const double>{sample.p, kTrials}, mean.data()[i], sdev.data()[i], kTrials);
     ok.data()[i] = trapFlagsRaised() ? 0 : 1;
   } catch (const TrialAbandoned&) {
@@ -454,9 +525,7 @@ void SpreadWork::spread(int i, View<double> sample) {
 TrialSpreads::TrialSpreads(RunState& s) : s_(s) {
   work_ = std::move(s.spreads);
   if (!work_) {
-    WorkerPool* pool = runPool(s);
-    if (pool == nullptr) return;
-    work_ = std::make_shared<SpreadWork>(s, *pool);
+    work_ = std::make_shared<SpreadWork>(s, *runPool(s));
     work_->start();
   }
   work_->finish();
@@ -465,7 +534,7 @@ TrialSpreads::TrialSpreads(RunState& s) : s_(s) {
 TrialSpreads::~TrialSpreads() = default;
 
 void TrialSpreads::take(int i) const {
-  if (work_ && work_->ok(i) != 0) {
+  if (work_->ok(i) != 0) {
     s_.emean = work_->mean(i);
     s_.esd = work_->sdev(i);
     return;

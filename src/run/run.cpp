@@ -219,7 +219,6 @@ void monteCarlo(RunState& s) {
     // way; with one thread every trial is drawn and fitted here.
     const Turn turn = parallel.take(k);
     if (turn == Turn::fitted) continue;
-    if (turn == Turn::draw) drawTrial(s, s.qfit.data(), s.efit.data(), s.sfit.data());
 
     // Every trial starts from the coefficients of the weighted fit.
     for (int j = 1; j <= kSlots; ++j) {
@@ -382,6 +381,7 @@ void runCalibration(int argc, char** argv) {
   mainFrame = &frame;
   static RunState s;
   s.threads = threadCount();
+  runPool(s);  // the threads start while the run reads its files
   startUp(s);
   weightedFit(s);
   monteCarlo(s);

@@ -80,13 +80,9 @@ const char* fitVerdict(float Q);
 // 256, otherwise one a core.
 int threadCount();
 
-// The run's pool of threads (made on first use), or null with one thread.
+// The run's pool of threads (made on first use); with one thread, the main
+// thread alone.
 WorkerPool* runPool(RunState& s);
-
-// Draws one trial's perturbed points: the trial's common deviate, then for
-// each point the deviate of its quenching index and that of its efficiency.
-// sfit, when given, receives the efficiencies' uncertainties.
-void drawTrial(RunState& s, double* qfit, double* efit, double* sfit);
 
 // True when no efficiency of the polynomial with coefficients a(1..9) at a
 // calibration point can overflow (a bound over qpow); the evaluation itself
@@ -97,7 +93,6 @@ bool efficienciesBounded(const RunState& s, const double* a);
 enum class Turn {
   fitted,  // refitted ahead: its coefficients are in aset (the last trial's in a too)
   refit,   // its perturbed points are in qfit, efit, sfit: to be fitted here
-  draw,    // to be drawn and fitted here
 };
 
 // The Monte Carlo trials on every thread. The main thread draws the points
@@ -110,7 +105,7 @@ enum class Turn {
 // the run (a trap, a fatal error, a pause, an efficiency that overflows)
 // comes back as Turn::refit, its perturbed points made again, traps on, on
 // the main thread, where an overflow in them ends the run as a one-thread
-// draw does. With one thread every trial is Turn::draw.
+// draw does. With one thread the main thread does all of it, in the same way.
 class ParallelTrials {
  public:
   explicit ParallelTrials(RunState& s);

@@ -16,19 +16,33 @@ struct PowerTable {
   }
   double operator()(int k) const { return n <= kSize && k < n ? p[k] : ipow(q, k); }
 };
+
+// The efficiency of the coefficients c(1..nc) from the powers pw, summed
+// from 0 and the constant term up. Zero coefficients (slots above the fitted
+// order) add exact zeros, which leave the sum's bits unchanged: their terms
+// are skipped.
+template <class Coef>
+double sumOfTerms(const PowerTable& pw, Coef c, int nc) {
+  double sum = 0.0;
+  for (int i = 1; i <= nc; ++i)
+    if (c(i) != 0.0) sum = sum + pw(isub(i, 1)) * c(i);
+  return sum;
+}
 }  // namespace
 
 void EFFICIENCY(double& eff, View<const double> coef, const double& qidx, int nc) {
   FrameScope frame("EFFICIENCY", "calib.cpp", __LINE__);
   eff = 0.0;
   TRACE_AT(frame);
+  eff = sumOfTerms(PowerTable(qidx, nc), [&coef](int i) { return coef(i); }, nc);
+}
+
+void efficiencies(double* eff, const double* coefs, std::ptrdiff_t ld, int count, double qidx, int nc) {
   const PowerTable pw(qidx, nc);
-  // Zero coefficients (slots above the fitted order) add exact zeros, which
-  // leave the sum's bits unchanged: their terms are skipped.
-  double sum = eff;  // summed in a register, stored once
-  for (int i = 1; i <= nc; ++i)
-    if (coef(i) != 0.0) sum = sum + pw(isub(i, 1)) * coef(i);
-  eff = sum;
+  for (int k = 0; k < count; ++k) {
+    const double* c = coefs + k * ld;
+    eff[k] = sumOfTerms(pw, [c](int i) { return c[i - 1]; }, nc);
+  }
 }
 
 void SDEFFIC(View2<const double> covm, const double& qidx, double& sdeff, int nc) {

@@ -11,12 +11,19 @@
 //   sample = (1, 2, 3, 4):         MOYSDEV(sample, mean, sdev, 4)   -> 2.5, sqrt(5/3)
 #pragma once
 
+#include <cstddef>
+
 #include "records/runtime.h"
 
 namespace tarvel {
 
 // eff = sum over i = 1..nc of qidx^(i-1) * coef(i), constant term first.
 void EFFICIENCY(double& eff, View<const double> coef, const double& qidx, int nc);
+
+// EFFICIENCY at one qidx for count coefficient sets, set k (from 0) at
+// coefs + k * ld: eff[k] has the bits EFFICIENCY gives for that set, the
+// powers of qidx being made once for all.
+void efficiencies(double* eff, const double* coefs, std::ptrdiff_t ld, int count, double qidx, int nc);
 
 // sdeff = sqrt(g' C g) with g_i = qidx^(i-1), reading only the diagonal and
 // the upper triangle of the symmetric covm (nc x nc leading block).

@@ -31,17 +31,22 @@ void gasdevPoint(int& seed, double& v1, double& v2) {
 }
 
 void gasdevPoints(int& seed, long long n, double* disc) {
-  // ran1's state in a local copy, so that it stays in registers.
+  // ran1's state in a local copy, so that it stays in registers. Every
+  // candidate is written and the count moves on only when it is kept: the
+  // loop has no branch that depends on the draws.
   Ran1State st = ran1State();
-  for (long long p = 0; p < n; ++p) pointOfDisc([&] { return ran1(seed, st); }, disc[2 * p], disc[2 * p + 1]);
+  for (long long p = 0; p < n;) {
+    const double v1 = 2.0 * ran1(seed, st) - 1.0;
+    const double v2 = 2.0 * ran1(seed, st) - 1.0;
+    const double rsq = ipow(v1, 2) + ipow(v2, 2);
+    disc[2 * p] = v1;
+    disc[2 * p + 1] = v2;
+    p += static_cast<long long>(rsq < 1.0) & static_cast<long long>(rsq != 0.0);
+  }
   ran1State() = st;
 }
 
-double gasdevFactor(double v1, double v2) {
-  // Box-Muller transformation of the accepted point into two deviates.
-  const double rsq = ipow(v1, 2) + ipow(v2, 2);
-  return msqrt(-2.0 * mlog(rsq) / rsq);
-}
+double gasdevFactorChecked(double rsq) { return msqrt(-2.0 * mlog(rsq) / rsq); }
 
 double gasdev(int& seed) {
   if (state.waiting == 0) {

@@ -8,6 +8,10 @@
 //   double g2 = gasdev(seed);   // the spare of the same pair; seed unchanged
 #pragma once
 
+#include <cmath>
+
+#include "fit/power.h"
+
 namespace tarvel {
 
 // State kept between calls, one copy for the process, zero at load.
@@ -26,8 +30,18 @@ double gasdev(int& seed);
 // turns it into the two deviates v2 * factor (returned first) and
 // v1 * factor (kept for the next call).
 void gasdevPoint(int& seed, double& v1, double& v2);
-double gasdevFactor(double v1, double v2);
+inline double gasdevFactor(double v1, double v2);
 // gasdevPoint n times: the points' v1 and v2 into disc(2p), disc(2p + 1).
 void gasdevPoints(int& seed, long long n, double* disc);
+
+// The Box-Muller factor of a point: sqrt(-2 ln(rsq) / rsq). A point of the
+// disc has 0 < rsq < 1, where log and sqrt are called straight; anything
+// else goes through the checked functions, which end the run as they do.
+double gasdevFactorChecked(double rsq);
+inline double gasdevFactor(double v1, double v2) {
+  const double rsq = ipow(v1, 2) + ipow(v2, 2);
+  if (rsq > 0.0 && rsq < 1.0) return std::sqrt(-2.0 * std::log(rsq) / rsq);
+  return gasdevFactorChecked(rsq);
+}
 
 }  // namespace tarvel

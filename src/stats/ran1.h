@@ -26,20 +26,21 @@ double ran1(int& seed);
 
 // ran1 on the given state, inline for a caller that draws many in a row.
 inline double ran1(int& seed, Ran1State& state) {
-  constexpr int IA = 16807;
-  constexpr int IM = 2147483647;
-  constexpr int IQ = 127773;  // IM div IA
-  constexpr int IR = 2836;    // IM mod IA
+  constexpr unsigned long long IA = 16807;
+  constexpr unsigned long long IM = 2147483647;  // 2^31 - 1
   constexpr int NTAB = 32;
   constexpr int NDIV = 67108864;  // 1 + (IM - 1) div NTAB
   constexpr double AM = 4.656612875245797e-10;
   constexpr double RNMX = 0.99999988;
-  // One step s -> IA * s mod IM by Schrage's factorisation, which keeps every
-  // intermediate value within 32 bits.
+  // One step s -> IA * s mod IM for 0 < s <= IM, in 64 bits: 2^31 is 1 modulo
+  // IM, so the product's high bits add to its low 31. This is the value of
+  // Schrage's 32-bit factorisation for every such s (IM itself goes to 0),
+  // in a shorter chain of dependent instructions.
   auto advance = [](int& s) {
-    const int k = s / IQ;
-    s = IA * (s - k * IQ) - k * IR;
-    if (s < 0) s += IM;
+    const unsigned long long t = IA * static_cast<unsigned long long>(s);
+    unsigned long long r = (t & IM) + (t >> 31);
+    r = r >= IM ? r - IM : r;
+    s = static_cast<int>(r);
   };
   if (seed <= 0 || state.last == 0) {
     // -seed, but at least 1 (the most negative value negates to itself).
