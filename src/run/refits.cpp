@@ -34,26 +34,33 @@ constexpr int kMaxThreads = 256;
 constexpr int kMaxBlock = 2048;
 constexpr int kFirstBlock = 128;
 constexpr long long kBlockBytes = 4LL << 20;
-// Up to this many points, the trials of a chunk are refitted kLanes at a time.
-constexpr int kLanePoints = 4096;
+// The trials of a chunk are refitted kLanes at a time when the threads' lanes
+// of points take at most this many doubles.
+constexpr long long kLaneDoubles = 8LL << 20;
 
-// Waits until ready() holds: first spinning for up to kSpin, then sleeping
-// on `word` while it still equals `seen`. A thread that sleeps can take the
-// better part of a millisecond to wake on a virtual machine, longer than a
-// block of trials takes: during a run the threads wait spinning.
-constexpr auto kSpin = std::chrono::milliseconds(3);
+// Waits until ready() holds: first spinning for up to kSpin, then yielding
+// the processor to any other thread that wants it up to kYield, then
+// sleeping on `word` while it still equals `seen`. A thread that sleeps can
+// take the better part of a millisecond to wake on a virtual machine, longer
+// than a block of trials takes: during a run the threads stay awake, without
+// keeping a thread that shares their processor from its work.
+constexpr auto kSpin = std::chrono::microseconds(50);
+constexpr auto kYield = std::chrono::milliseconds(3);
 
 template <class Ready, class Word, class Value>
 void await(Ready ready, const Word& word, Value seen) {
-  const auto until = std::chrono::steady_clock::now() + kSpin;
+  const auto start = std::chrono::steady_clock::now();
   for (unsigned n = 1; !ready(); ++n) {
 #if defined(__x86_64__) || defined(__i386__)
     __builtin_ia32_pause();
 #endif
-    if (n % 64 == 0 && std::chrono::steady_clock::now() > until) {
+    if (n % 64 != 0) continue;
+    const auto waited = std::chrono::steady_clock::now() - start;
+    if (waited > kYield) {
       while (!ready()) word.wait(seen);
       return;
     }
+    if (waited > kSpin) std::this_thread::yield();
   }
 }
 
@@ -62,10 +69,11 @@ int resolvedThreads(const RunState& s) { return s.threads > 0 ? std::min(s.threa
 // Hands out the items 0 .. count-1 in chunks to the threads of a job.
 class Chunks {
  public:
-  void reset(int count, int threads) {
+  // Chunks of a multiple of `unit` items.
+  void reset(int count, int threads, int unit = 1) {
     count_ = count;
     chunk_ = std::clamp(count / (threads * 16), 1, 16);
-    if (chunk_ > 1) chunk_ = (chunk_ + kLanes - 1) / kLanes * kLanes;
+    chunk_ = (chunk_ + unit - 1) / unit * unit;
     next_.store(0);
   }
   // Hands out nothing more.
@@ -84,9 +92,9 @@ class Chunks {
 
 // One trial's perturbed points from its deviates, taken from deviate() in
 // order: the trial's common deviate, then for each point that of its
-// quenching index and that of its efficiency.
+// quenching index and that of its efficiency; point i at qfit(i * stride).
 template <class Deviate>
-void perturb(const RunState& s, Deviate deviate, double* qfit, double* efit, double* sfit) {
+void perturb(const RunState& s, Deviate deviate, double* qfit, double* efit, double* sfit, int stride = 1) {
   const double* qe = s.qe.data();
   const double* uqe = s.uqe.data();
   const double* e = s.e.data();
@@ -94,9 +102,9 @@ void perturb(const RunState& s, Deviate deviate, double* qfit, double* efit, dou
   const double rdev = deviate() * s.urel;
   for (int i = 0; i < s.npt; ++i) {
     const double gq = deviate();
-    qfit[i] = qe[i] + uqe[i] * gq;
+    qfit[i * stride] = qe[i] + uqe[i] * gq;
     const double ge = deviate();
-    efit[i] = e[i] * (1.0 + rdev) + ue[i] * ge;
+    efit[i * stride] = e[i] * (1.0 + rdev) + ue[i] * ge;
     if (sfit != nullptr) sfit[i] = ue[i];
   }
 }
@@ -257,7 +265,8 @@ struct ParallelTrials::Impl {
   std::function<void(int)> jobs[2];
   Vec<double> scratch;  // each thread's perturbed points: qfit and efit, 2 npt from 2 npt * index
   // Refits kLanes at a time: the weights of the points, and each thread's
-  // lanes of points (x, y and the powers), laneSize from laneSize * index.
+  // lanes of points (x, y and the powers) and factors of the disc's points,
+  // laneSize from laneSize * index.
   bool lanes = false;
   long long laneSize = 0;
   Vec<double> weight, laneScratch;
@@ -269,7 +278,9 @@ struct ParallelTrials::Impl {
     blockSize = static_cast<int>(std::min<long long>(kMaxBlock, std::max(kBlockBytes / bytes, 2LL * pool.size())));
     for (Block& b : blocks) b.disc.allocate(iadd(imul(blockSize, perTrial), 3));
     scratch.allocate(imul(imul(2, s.npt), pool.size()));
-    lanes = ajustLanesAvailable() && s.npfit <= kLanePoints && s.ncoef >= 1 && s.ncoef <= kSlots;
+    laneSize = 2LL * s.npfit * kLanes + ajustLanesScratch(s.ncoef, s.npfit) + factorsOfLanes();
+    lanes = ajustLanesAvailable() && laneSize * pool.size() <= kLaneDoubles && s.npfit == s.npt && s.ncoef >= 1 &&
+            s.ncoef <= kSlots;
     // Weights that cannot overflow or divide by zero (the main thread's traps are on).
     for (int i = 1; i <= s.npfit && lanes; ++i) lanes = PolyBasis::bounded(0.0, s.ue(i), kSlots);
     if (lanes) {
@@ -278,7 +289,6 @@ struct ParallelTrials::Impl {
         const double sig = s.ue.data()[i];
         weight.data()[i] = 1.0 / (sig * sig);
       }
-      laneSize = 2LL * s.npfit * kLanes + ajustLanesScratch(s.ncoef, s.npfit);
       laneScratch.allocate(static_cast<int>(laneSize * pool.size()));
     }
     for (int c = 0; c < 2; ++c) {
@@ -351,6 +361,9 @@ struct ParallelTrials::Impl {
     }
   }
 
+  // The disc's points that kLanes trials draw on, at most.
+  long long factorsOfLanes() const { return static_cast<long long>(kLanes) * perTrial / 2 + 2; }
+
   // Refits the n trials from k on, kLanes at a time (the last lanes again
   // the last trial); if any would not go through, each again on its own.
   void fitLanes(int c, int k, int n, int index, double* qfit, double* efit, double* covar) {
@@ -358,17 +371,30 @@ struct ParallelTrials::Impl {
     double* const x = laneScratch.data() + laneSize * index;
     double* const y = x + static_cast<std::ptrdiff_t>(s.npfit) * kLanes;
     double* const powers = y + static_cast<std::ptrdiff_t>(s.npfit) * kLanes;
+    double* const fac = powers + ajustLanesScratch(s.ncoef, s.npfit);
     double a[kLanes][9];
     bool ok = true;
     try {
+      // The factors of the disc's points p0 .. p1 that the trials' deviates
+      // come from, all at once; then each trial's points, as trialPoints
+      // makes them.
+      const long long lead = b.hasLead ? 1 : 0;
+      const long long d0 = static_cast<long long>(k - b.first) * perTrial - lead;
+      const long long d1 = static_cast<long long>(k + n - b.first) * perTrial - lead;
+      const long long p0 = std::max(d0, 0LL) / 2;
+      const double* disc = b.disc.data();
+      gasdevFactors(disc + 2 * p0, (d1 - 1) / 2 - p0 + 1, fac);
       for (int l = 0; l < kLanes; ++l) {
-        trialPoints(b, k + std::min(l, n - 1), qfit, efit, nullptr);
-        for (int i = 0; i < s.npfit; ++i) {
-          x[i * kLanes + l] = qfit[i];
-          y[i * kLanes + l] = efit[i];
-          ok = ok & PolyBasis::bounded(qfit[i], s.ue.data()[i], kSlots);
-        }
+        long long d = static_cast<long long>(k + std::min(l, n - 1) - b.first) * perTrial - lead;
+        auto next = [&]() -> double {
+          const long long at = d++;
+          if (at < 0) return b.lead;
+          const long long p = at / 2;
+          return (at % 2 == 0 ? disc[2 * p + 1] : disc[2 * p]) * fac[p - p0];
+        };
+        perturb(s, next, x + l, y + l, nullptr, kLanes);
       }
+      for (int i = 0; i < s.npfit * kLanes; ++i) ok = ok & PolyBasis::bounded(x[i], s.ue.data()[i / kLanes], kSlots);
       ok = ok && ajustLanes(s.ncoef, s.npfit, x, y, weight.data(), s.asave.data(), powers, a) && !trapFlagsRaised();
     } catch (const TrialAbandoned&) {
       ok = false;
@@ -390,7 +416,7 @@ struct ParallelTrials::Impl {
 
   // Starts the refits of block c on the workers.
   void launch(int c) {
-    chunks[c].reset(blocks[c].count, pool.size());
+    chunks[c].reset(blocks[c].count, pool.size(), lanes ? kLanes : 1);
     pool.start(jobs[c]);
   }
 

@@ -1,5 +1,11 @@
 #include "stats/gasdev.h"
 
+#include <limits>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "fit/power.h"
 #include "records/runtime.h"
 #include "stats/ran1.h"
@@ -47,6 +53,36 @@ void gasdevPoints(int& seed, long long n, double* disc) {
 }
 
 double gasdevFactorChecked(double rsq) { return msqrt(-2.0 * mlog(rsq) / rsq); }
+
+void gasdevFactors(const double* disc, long long n, double* fac) {
+  // The logarithms first, then the square roots of the quotients two at a
+  // time, so that no point waits for the one before; a point off the open
+  // disc (there is none) is left to gasdevFactor.
+  bool inside = true;
+  for (long long p = 0; p < n; ++p) {
+    const double rsq = ipow(disc[2 * p], 2) + ipow(disc[2 * p + 1], 2);
+    const bool in = rsq > 0.0 && rsq < 1.0;
+    inside = inside && in;
+    fac[p] = in ? std::log(rsq) : std::numeric_limits<double>::quiet_NaN();
+  }
+  long long p = 0;
+#if defined(__SSE2__)
+  const __m128d minusTwo = _mm_set1_pd(-2.0);
+  for (; p + 1 < n; p += 2) {
+    const __m128d v1 = _mm_set_pd(disc[2 * p + 2], disc[2 * p]);
+    const __m128d v2 = _mm_set_pd(disc[2 * p + 3], disc[2 * p + 1]);
+    const __m128d rsq = _mm_add_pd(_mm_mul_pd(v1, v1), _mm_mul_pd(v2, v2));
+    const __m128d quotient = _mm_div_pd(_mm_mul_pd(minusTwo, _mm_loadu_pd(fac + p)), rsq);
+    _mm_storeu_pd(fac + p, _mm_sqrt_pd(quotient));
+  }
+#endif
+  for (; p < n; ++p) {
+    const double rsq = ipow(disc[2 * p], 2) + ipow(disc[2 * p + 1], 2);
+    fac[p] = std::sqrt(-2.0 * fac[p] / rsq);
+  }
+  if (!inside)
+    for (p = 0; p < n; ++p) fac[p] = gasdevFactor(disc[2 * p], disc[2 * p + 1]);
+}
 
 double gasdev(int& seed) {
   if (state.waiting == 0) {

@@ -38,6 +38,10 @@ void gasdevPoints(int& seed, long long n, double* disc);
 // disc has 0 < rsq < 1, where log and sqrt are called straight; anything
 // else goes through the checked functions, which end the run as they do.
 double gasdevFactorChecked(double rsq);
+
+// gasdevFactor of n points, (v1, v2) of point p at disc(2p), disc(2p + 1),
+// into fac(p), with the same bits.
+void gasdevFactors(const double* disc, long long n, double* fac);
 inline double gasdevFactor(double v1, double v2) {
   const double rsq = ipow(v1, 2) + ipow(v2, 2);
   if (rsq > 0.0 && rsq < 1.0) return std::sqrt(-2.0 * std::log(rsq) / rsq);
