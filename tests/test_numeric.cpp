@@ -45,8 +45,11 @@ TEST(Fit, AjustAgreesWithTheLongDoubleReference) {
 // Four fits of every order refitted at once come out, lane by lane, with the
 // very bits of AJUST on each alone: abscissae of both signs, a zero starting
 // coefficient, and lanes whose points lie ever further off the polynomial,
-// so that they step through AJUST's loop a different number of times. With
-// every abscissa 0 the damped curvature has a zero pivot: the lanes give up.
+// so that they step through AJUST's loop a different number of times; the
+// last lane's abscissae, near -2e18, so ill-conditioned at the higher orders
+// that lambda runs down to zero, after which every call is a final call.
+// With every abscissa 0 the damped curvature has a zero pivot: the lanes
+// give up.
 TEST(Fit, LanesGiveTheBitsOfAjust) {
   if (!ajustLanesAvailable()) GTEST_SKIP() << "this processor has no AVX2";
   constexpr int n = 11;
@@ -61,7 +64,7 @@ TEST(Fit, LanesGiveTheBitsOfAjust) {
     for (int l = 0; l < kLanes; ++l)
       for (int i = 0; i < n; ++i) {
         const double xi = -1.2 + 0.23 * i + 0.013 * l, dev = ((i * 7 + l * 3) % 5 - 2) * sig[i];
-        x[i * kLanes + l] = xi;
+        x[i * kLanes + l] = l == kLanes - 1 ? (xi - 20.0) * 1e17 : xi;
         y[i * kLanes + l] = 0.93 - 0.21 * xi + 0.05 * xi * xi + dev * (1 + 30 * l);
       }
     std::vector<double> scratch(ajustLanesScratch(ncoef, n));

@@ -9,9 +9,16 @@
 
 // The lanes run on AVX2, four doubles an instruction, where the processor has
 // it; the operations are those of the scalar code, one lane each, so the bits
-// are the same on every machine. Elsewhere ajustLanes is never called.
+// are the same on every machine. Elsewhere the trials are fitted one by one.
+#if defined(__x86_64__)
+#define TARVEL_LANES 1
 #pragma GCC push_options
 #pragma GCC target("avx2")
+#else
+#define TARVEL_LANES 0
+#endif
+
+#if TARVEL_LANES
 
 namespace tarvel {
 
@@ -156,7 +163,9 @@ bool fitLanes(int ndata, const double* x, const double* y, const double* w, cons
 
   // One call of the minimiser on every lane: the damped system solved; then,
   // but for the final call, the trial evaluated and, in the active lanes,
-  // kept (lambda down) or refused (lambda up).
+  // kept (lambda down) or refused (lambda up). A lane whose lambda has come
+  // down to zero makes every call a final call, as the minimiser does: the
+  // system solved, nothing else.
   auto call = [&](Mask active, bool final) {
     V m[N][N], rhs[N];
     const V damping = 1.0 + lambda;
@@ -170,8 +179,9 @@ bool fitLanes(int ndata, const double* x, const double* y, const double* w, cons
     V trial[N], tbeta[N];
     for (int n = 0; n < N; ++n) trial[n] = a[n] + rhs[n];
     pts.template evaluate<false>(trial, tbeta, chi, al);
-    const Mask kept = active & (chi < best);
-    lambda = active ? (kept ? lambda * 0.1 : lambda * 10.0) : lambda;
+    const Mask stepping = active & (lambda != 0.0);
+    const Mask kept = stepping & (chi < best);
+    lambda = stepping ? (kept ? lambda * 0.1 : lambda * 10.0) : lambda;
     best = kept ? chi : best;
     for (int n = 0; n < N; ++n) {
       beta[n] = kept ? tbeta[n] : beta[n];
@@ -222,10 +232,6 @@ constexpr FitFn kFits[10] = {nullptr,     fitLanes<1>, fitLanes<2>, fitLanes<3>,
 
 }  // namespace
 
-long long ajustLanesScratch(int ncoef, int ndata) {
-  return static_cast<long long>(ndata) * (ncoef > 1 ? ncoef - 1 : 1) * K;
-}
-
 bool ajustLanes(int ncoef, int ndata, const double* x, const double* y, const double* weight, const double* start,
                 double* scratch, double (*a)[9]) {
   if (ncoef < 1 || ncoef > 9) return false;
@@ -235,9 +241,21 @@ bool ajustLanes(int ncoef, int ndata, const double* x, const double* y, const do
 }  // namespace tarvel
 
 #pragma GCC pop_options
+#endif
 
 namespace tarvel {
 
+#if TARVEL_LANES
 bool ajustLanesAvailable() { return __builtin_cpu_supports("avx2"); }
+#else
+bool ajustLanesAvailable() { return false; }
+bool ajustLanes(int, int, const double*, const double*, const double*, const double*, double*, double (*)[9]) {
+  return false;
+}
+#endif
+
+long long ajustLanesScratch(int ncoef, int ndata) {
+  return static_cast<long long>(ndata) * (ncoef > 1 ? ncoef - 1 : 1) * kLanes;
+}
 
 }  // namespace tarvel

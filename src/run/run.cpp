@@ -214,9 +214,10 @@ void monteCarlo(RunState& s) {
   ParallelTrials parallel(s);
   for (int k = 1; k <= kTrials; ++k) {
     STMT();
-    // A trial refitted ahead comes with its coefficients. One that would have
-    // ended the run there is fitted again here, from its draws, the one-thread
-    // way; with one thread every trial is drawn and fitted here.
+    // Every trial is drawn and refitted ahead, on every thread (with one
+    // thread, on the main thread alone), and comes with its coefficients. One
+    // that would have ended the run there is fitted again here, from its
+    // draws, the one-thread way.
     const Turn turn = parallel.take(k);
     if (turn == Turn::fitted) continue;
 
