@@ -98,8 +98,8 @@ enum class Turn {
 // The Monte Carlo trials on every thread. The main thread draws the points
 // of the disc that gasdev turns into deviates, a block of trials at a time,
 // in trial order on the one random sequence; every thread turns a trial's
-// points into its deviates and perturbed points and refits it, inside a
-// TrialScope. While the threads refit one block, the main thread draws the
+// points into its deviates and perturbed points and refits it (four at a
+// time with ajustLanes where it can), inside a TrialScope. While the threads refit one block, the main thread draws the
 // next and then joins them; while they refit the next, it takes the last one
 // over. take() hands the trials over in order. A trial that would have ended
 // the run (a trap, a fatal error, a pause, an efficiency that overflows)
