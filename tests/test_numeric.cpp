@@ -20,28 +20,36 @@ namespace {
 // Fits of orders 0, 2 and 8 from starting values 1, and a cubic with its
 // second coefficient held, to twelve uneven abscissae whose values lie off
 // the polynomial of the fitted (and held) coefficients by about one
-// uncertainty each.
+// uncertainty each; and but for order 8 (whose curvature would overflow)
+// the same with abscissae 1e19 times larger (and coefficients as much
+// smaller), beyond the bounds within which the points' basis is made
+// without watching for overflow.
 TEST(Fit, AjustAgreesWithTheLongDoubleReference) {
   const double x[12] = {-1.15, -0.9, -0.62, -0.41, -0.13, 0.08, 0.37, 0.55, 0.81, 1.06, 1.32, 1.48};
   const double dev[12] = {0.7, -1.1, 0.4, 0.9, -0.6, -1.3, 0.2, 1.2, -0.8, 0.5, -0.3, 1.0};
-  const double coef[9] = {0.83, -0.1875, 0.064, -0.037, 0.0193, -0.011, 0.0071, -0.0042, 0.0023};
+  const double unscaled[9] = {0.83, -0.1875, 0.064, -0.037, 0.0193, -0.011, 0.0071, -0.0042, 0.0023};
+  for (const double scale : {1.0, 1e19})
   for (const std::vector<int>& ifit : {std::vector{1, 0, 0, 0, 0, 0, 0, 0, 0}, {1, 1, 1, 0, 0, 0, 0, 0, 0},
                                       {1, 1, 1, 1, 1, 1, 1, 1, 1}, {1, 0, 1, 1, 0, 0, 0, 0, 0}}) {
+    if (scale > 1 && ifit[8]) continue;
     const bool held = ifit[1] == 0 && ifit[2] == 1;  // the second coefficient, at its value
-    std::vector<double> xs(x, x + 12), y, sig, a(9), covar(81, -5.0);
+    double coef[9];
+    for (int l = 0; l < 9; ++l) coef[l] = unscaled[l] / std::pow(scale, l);
+    std::vector<double> xs, y, sig, a(9), covar(81, -5.0);
+    for (const double xi : x) xs.push_back(xi * scale);
     for (int i = 0; i < 12; ++i) {
       double p = 0;
-      for (int l = 8; l >= 0; --l) p = p * x[i] + (ifit[l] || (held && l == 1) ? coef[l] : 0.0);
+      for (int l = 8; l >= 0; --l) p = p * xs[i] + (ifit[l] || (held && l == 1) ? coef[l] : 0.0);
       sig.push_back(1e-6 * (1 + 0.35 * i));
       y.push_back(p + dev[i] * sig.back());
     }
-    for (int l = 0; l < 9; ++l) a[l] = ifit[l] ? 1.0 : held && l == 1 ? coef[1] : 0.0;
+    for (int l = 0; l < 9; ++l) a[l] = ifit[l] ? 1.0 / std::pow(scale, l) : held && l == 1 ? coef[1] : 0.0;
     const ts::Reference ref = ts::referenceFit(xs, y, sig, a, ifit);
     double chisq = -1;
     int niter = -1;
     AJUST(xs.data(), y.data(), sig.data(), 12, a.data(), 9, covar.data(), chisq, niter, ifit.data());
     for (int j = 0; j < 9; ++j) {
-      EXPECT_NEAR(a[j], ref.a[j], 1e-10 * std::fabs(ref.a[j])) << "a(" << j + 1 << ")";
+      EXPECT_NEAR(a[j], ref.a[j], 1e-10 * std::fabs(ref.a[j])) << "a(" << j + 1 << "), x times " << scale;
       for (int k = 0; k < 9; ++k)
         EXPECT_NEAR(covar[j + 9 * k], ref.cov[j][k], 1e-10 * std::fabs(ref.cov[j][k])) << j + 1 << "," << k + 1;
     }
