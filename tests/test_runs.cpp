@@ -53,6 +53,7 @@ std::string open(const std::string& what) { return "tarvel1: cannot open " + wha
 const std::string kExample = ts::slurp(EXAMPLES_DIR "/points.dat"), kReport = "4 0.005\r\n1.5 0.04 0.9020 0.0021\r\n"
     "3 0.06 0.8462 0.0026\r\n6.2 0.09 0.7374 0.0032\r\n7.75 0.14 0.6790 0.0041";
 #define STOP "Stop - Program terminated.\r\n"
+#define TRY "Try 'tarvel1 --help'.\n"
 
 // A run-time error report raised at `where`, in `called` from the main program.
 std::string report(const std::string& e, const std::string& where = "run.cpp", const std::string& called = "") {
@@ -219,6 +220,8 @@ TEST(WholeRuns, Endings) {
       // The program's options; a record named is removed at start-up, and written at a normal end only.
       {"--help", control(2), x, 0, "Usage: tarvel1 [--json FILE] [NAME...]\n*", "", "", "", "--help out.dat"},
       {"--version", control(2), x, 0, std::string("tarvel1 ") + tarvel::kVersion + "\n", "", "", "", "--version"},
+      {"--json without a name", control(2), x, 2, "", "tarvel1: --json needs a file name\n" TRY, "", "", "--json"},
+      {"--json twice", control(2), x, 2, "", "tarvel1: --json is given twice\n" TRY, "", "", "--json a --json b"},
       {"doubtful points", control(1, "100110"), doubtful, 1, "*", warned + "tarvel1: warning: 2 more warnings not shown\n" +
        inAjust, "results.dat\n", "", "--json rec.json", record},
       {"a record of a run without control.dat", "", x, 2, STOP, open("control file 'control.dat" + absent), "", "",
