@@ -120,6 +120,10 @@ TEST(WholeRuns, FilesAndReferenceFit) {
       // covariance figure of the results file as the record's values rounded.
       const nlohmann::json rec = nlohmann::json::parse(d.read("rec.json")), &wf = rec["weighted_fit"],
                            &mc = rec["monte_carlo_fit"];
+      // A probability in the record for each one printed.
+      EXPECT_EQ(std::count_if(rec["weighted_fits"].begin(), rec["weighted_fits"].end(),
+                              [](const nlohmann::json& f) { return f.contains("Q"); }),
+                std::distance(std::sregex_iterator(r.out.begin(), r.out.end(), qline), std::sregex_iterator()));
       std::string printed;
       for (int j = 0; j < m; ++j) {
         EXPECT_NEAR(wf["coefficients"][j].get<double>(), double(ref.a[j]), 1e-8 * std::fabs(double(ref.a[j])));
@@ -222,6 +226,7 @@ TEST(WholeRuns, Endings) {
       {"--version", control(2), x, 0, std::string("tarvel1 ") + tarvel::kVersion + "\n", "", "", "", "--version"},
       {"--json without a name", control(2), x, 2, "", "tarvel1: --json needs a file name\n" TRY, "", "", "--json"},
       {"--json twice", control(2), x, 2, "", "tarvel1: --json is given twice\n" TRY, "", "", "--json a --json b"},
+      {"--json with a blank name", control(2), x, 2, "", "tarvel1: --json needs a file name\n" TRY, "", "", "--json ' '"},
       {"doubtful points", control(1, "100110"), doubtful, 1, "*", warned + "tarvel1: warning: 2 more warnings not shown\n" +
        inAjust, "results.dat\n", "", "--json rec.json", record},
       {"a record of a run without control.dat", "", x, 2, STOP, open("control file 'control.dat" + absent), "", "",
