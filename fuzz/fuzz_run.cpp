@@ -21,7 +21,7 @@
 #include <string>
 
 #include "fuzz_property.h"
-#include "run/run.h"
+#include "program/program.h"
 
 #if defined(__SANITIZE_ADDRESS__) || defined(TARVEL_SANITIZED)
 extern "C" const char* __asan_default_options() {
@@ -81,7 +81,7 @@ int main(int argc, char** argv) {
     alarm(60);
     char name[] = "tarvel1";
     char* args[] = {name, nullptr};
-    tarvel::runCalibration(1, args);
+    _exit(tarvel::programMain(1, args));
   }
   int status = 0;
   waitpid(pid, &status, 0);

@@ -1,3 +1,3 @@
 // The sanitizer run-time options of every test program (a no-op in the
 // ordinary build).
-#include "records/sanitize.h"
+#include "program/sanitize.h"

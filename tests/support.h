@@ -27,6 +27,7 @@
 #include "stats/gammq.h"
 #include "stats/gasdev.h"
 #include "stats/ran1.h"
+#include "run/run.h"
 
 namespace ts {
 

@@ -8,7 +8,6 @@
 #include <stdexcept>
 #include <system_error>
 
-#include "records/units.h"
 
 namespace tarvel {
 
@@ -328,12 +327,12 @@ std::vector<std::string> formatRecords(std::string_view fmt, const std::vector<F
 }
 
 void FormattedWrite::end() {
-  for (const std::string& record : formatRecords(fmt_, items_)) writeRecord(unit_, record);
+  for (const std::string& record : formatRecords(fmt_, items_)) sink_.writeRecord(unit_, record);
   items_.clear();
 }
 
-void writeFormatted(int unit, std::string_view fmt, std::initializer_list<FmtItem> items) {
-  for (const std::string& record : formatRecords(fmt, std::vector<FmtItem>(items))) writeRecord(unit, record);
+void writeFormatted(RecordSink& sink, int unit, std::string_view fmt, std::initializer_list<FmtItem> items) {
+  for (const std::string& record : formatRecords(fmt, std::vector<FmtItem>(items))) sink.writeRecord(unit, record);
 }
 
 }  // namespace tarvel

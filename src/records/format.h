@@ -39,6 +39,8 @@
 #include <string_view>
 #include <vector>
 
+#include "records/sink.h"
+
 namespace tarvel {
 
 // Iw: the integer right-justified in exactly w columns; w asterisks when the
@@ -65,13 +67,13 @@ struct FmtItem {
 // programming error and throws std::invalid_argument.
 std::vector<std::string> formatRecords(std::string_view fmt, const std::vector<FmtItem>& items);
 
-// One formatted write statement: begin (unit and format), the items one by
-// one (possibly from a loop), end. end() builds the records and hands them,
-// in order, to the sink of the unit. The format text must outlive the
+// One formatted write statement: begin (sink, unit and format), the items one
+// by one (possibly from a loop), end. end() builds the records and hands them,
+// in order, to the sink for the unit. The format text must outlive the
 // statement.
 class FormattedWrite {
  public:
-  FormattedWrite(int unit, std::string_view fmt) : unit_(unit), fmt_(fmt) {}
+  FormattedWrite(RecordSink& sink, int unit, std::string_view fmt) : sink_(sink), unit_(unit), fmt_(fmt) {}
   FormattedWrite& item(int v) {
     items_.emplace_back(v);
     return *this;
@@ -83,13 +85,14 @@ class FormattedWrite {
   void end();
 
  private:
+  RecordSink& sink_;
   int unit_;
   std::string_view fmt_;
   std::vector<FmtItem> items_;
 };
 
 // A whole formatted write statement in one call.
-void writeFormatted(int unit, std::string_view fmt, std::initializer_list<FmtItem> items);
+void writeFormatted(RecordSink& sink, int unit, std::string_view fmt, std::initializer_list<FmtItem> items);
 
 // ---------------------------------------------------------------- digits
 // Building blocks shared with the list-directed writer.

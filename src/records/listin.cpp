@@ -246,7 +246,7 @@ Parse parseReal(std::string_view s, double& out) {
   {
     // The conversion may raise overflow or inexact flags that are not
     // errors of the program.
-    TrapsOff quiet;
+    const FlagWatch quiet;
     r = std::from_chars(normal.data(), normal.data() + normal.size(), v);
   }
   if (r.ec == std::errc::result_out_of_range) {
@@ -313,17 +313,9 @@ std::optional<ListError> readListStatement(LineSource& src, std::span<const List
   return std::nullopt;
 }
 
-void readList(int unit, std::initializer_list<ListItem> items) {
-  if (unit == kConsole) consoleFlush();
-  LineSource* src = inputSource(unit);
-  std::optional<ListError> e;
-  if (src == nullptr)
-    e = ListError{err::kEndOfFile, "unit not connected for reading"};
-  else
-    e = readListStatement(*src, std::span<const ListItem>(items.begin(), items.size()));
-  // The operator's Enter, echoed by the terminal, has ended the prompt line.
-  if (unit == kConsole && consoleInteractive()) setLinePending(false);
-  if (e) fatalIo(e->number, "READ", unitName(unit), e->message);
+void readList(LineSource& src, std::string_view name, std::initializer_list<ListItem> items) {
+  if (auto e = readListStatement(src, std::span<const ListItem>(items.begin(), items.size())))
+    fatalIo(e->number, "READ", name, e->message);
 }
 
 // ---------------------------------------------------------------- MemoryLines

@@ -47,7 +47,7 @@
 #include <span>
 #include <string>
 
-#include "records/units.h"
+#include "records/sink.h"
 
 namespace tarvel {
 
@@ -80,12 +80,9 @@ inline std::optional<ListError> readListStatement(LineSource& src, std::initiali
   return readListStatement(src, std::span<const ListItem>(items.begin(), items.size()));
 }
 
-// The program's read statement on `unit` (kConsole or a unit number). A failed
-// read ends the run with the fatal "READ(<file>)" error. Standard output is
-// flushed before a console read; after it, on an interactive console, the
-// operator's echoed Enter has ended the prompt line, so no console line break
-// is pending any more.
-void readList(int unit, std::initializer_list<ListItem> items);
+// A read statement of the run on `src`, the file `name`: a failed read is the
+// fatal "READ(<name>)" error.
+void readList(LineSource& src, std::string_view name, std::initializer_list<ListItem> items);
 
 // Lines of an in-memory byte string. A line ends in CR LF or LF; the last
 // line may lack its end, or end in a CR alone. With `console`, a line ending

@@ -6,7 +6,6 @@
 #include <cstddef>
 
 #include "records/format.h"
-#include "records/units.h"
 
 namespace tarvel {
 
@@ -120,8 +119,8 @@ std::vector<std::string> listRecords(const std::vector<ListOutItem>& items) {
   return records;
 }
 
-void writeList(int unit, std::initializer_list<ListOutItem> items) {
-  for (const std::string& record : listRecords(std::vector<ListOutItem>(items))) writeRecord(unit, record);
+void writeList(RecordSink& sink, int unit, std::initializer_list<ListOutItem> items) {
+  for (const std::string& record : listRecords(std::vector<ListOutItem>(items))) sink.writeRecord(unit, record);
 }
 
 }  // namespace tarvel

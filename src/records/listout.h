@@ -39,6 +39,8 @@
 #include <string_view>
 #include <vector>
 
+#include "records/sink.h"
+
 namespace tarvel {
 
 // The 24-column field of a 64-bit real: 15 decimals, exponent of 3 digits.
@@ -66,7 +68,7 @@ constexpr ListOutItem listText(std::string_view t) { return {ListOutItem::Text, 
 std::vector<std::string> listRecords(const std::vector<ListOutItem>& items);
 
 // One list-directed write statement: its records are handed, in order, to
-// the sink of the unit.
-void writeList(int unit, std::initializer_list<ListOutItem> items);
+// the sink for the unit.
+void writeList(RecordSink& sink, int unit, std::initializer_list<ListOutItem> items);
 
 }  // namespace tarvel

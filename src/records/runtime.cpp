@@ -1,19 +1,10 @@
-// Fatal run-time errors, traceback frames, checks, floating-point traps and
-// the pause.
+// Fatal run-time errors, traceback frames, checks, the floating-point checks
+// and the pause.
 #include "records/runtime.h"
 
-#include <fenv.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <string>
-
-#include "records/units.h"
 
 namespace tarvel {
 
@@ -21,29 +12,68 @@ namespace tarvel {
 
 namespace {
 constexpr int kMaxFrames = 64;
-// Each thread's own stack of frames; frames deeper than kMaxFrames share
-// `overflow` (never reached here).
-struct FrameStack {
+constexpr int kMainStatement = 381;  // the main program's statement on entry
+// What each thread knows of the routines it runs: its stack of frames (those
+// deeper than kMaxFrames share `overflow`, never reached here), whether it
+// works inside a TrialScope, and where its pauses go.
+struct ThreadState {
   TraceFrame frames[kMaxFrames];
   TraceFrame overflow;
   int depth;
+  bool trialMode;
+  Observer* pauseHandler;
 };
-thread_local FrameStack frameStack{};
-// Set inside a TrialScope.
-thread_local bool trialMode = false;
-ExitHook exitHook = nullptr;
+thread_local ThreadState thread{};
+
+TraceFrame* push(const char* routine, const char* file, int stmt) {
+  ThreadState& t = thread;
+  TraceFrame* f = t.depth < kMaxFrames ? &t.frames[t.depth] : &t.overflow;
+  *f = TraceFrame{routine, file, stmt};
+  ++t.depth;
+  return f;
+}
 }  // namespace
 
-FrameScope::FrameScope(const char* routine, const char* file, int stmt) {
-  FrameStack& st = frameStack;
-  frame_ = st.depth < kMaxFrames ? &st.frames[st.depth] : &st.overflow;
-  *frame_ = TraceFrame{routine, file, stmt};
-  ++st.depth;
+FrameScope::FrameScope(const char* routine, const char* file, int stmt) : frame_(nullptr) {
+  // What the caller's statement raised is the caller's.
+  checkFloatingPoint();
+  frame_ = push(routine, file, stmt);
 }
 
-FrameScope::~FrameScope() { --frameStack.depth; }
+FrameScope::~FrameScope() { --thread.depth; }
+
+void FrameScope::at(int stmt) {
+  checkFloatingPoint();
+  frame_->stmt = stmt;
+}
+
+void FrameScope::leave() const { checkFloatingPoint(); }
+
+MainFrame::MainFrame() : frame_(nullptr), pushed_(thread.depth == 0) {
+  frame_ = pushed_ ? push(nullptr, "run.cpp", kMainStatement) : &thread.frames[0];
+}
+
+MainFrame::~MainFrame() {
+  if (pushed_) --thread.depth;
+}
+
+void MainFrame::at(int stmt) {
+  checkFloatingPoint();
+  frame_->stmt = stmt;
+}
 
 // ---------------------------------------------------------------- errors
+
+Error::Error(char letter, int number, std::string report)
+    : std::runtime_error([&report] {
+        std::string text;
+        for (char c : report)
+          if (c != '\r') text += c;
+        return text.substr(text.find_first_not_of('\n') == std::string::npos ? 0 : text.find_first_not_of('\n'));
+      }()),
+      letter_(letter),
+      number_(number),
+      report_(std::move(report)) {}
 
 std::string printable(std::string_view text) {
   constexpr std::size_t kLimit = 80;
@@ -58,7 +88,7 @@ std::string printable(std::string_view text) {
 
 std::string fatalReport(char letter, int number, std::string_view stmtPart, std::string_view message) {
   std::string r = "\r\n";
-  const FrameStack& st = frameStack;
+  const ThreadState& st = thread;
   const int active = st.depth < kMaxFrames ? st.depth : kMaxFrames;
   if (active > 0) {
     const TraceFrame& f = st.frames[active - 1];
@@ -91,31 +121,21 @@ std::string fatalReport(char letter, int number, std::string_view stmtPart, std:
   return r;
 }
 
-void setExitHook(ExitHook hook) { exitHook = hook; }
+namespace {
+constexpr int kTrapped = FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW;
 
-void terminate(int status) {
-  if (exitHook) {
-    ExitHook hook = exitHook;
-    exitHook = nullptr;  // an error on the way out must not loop
-    hook();
-  }
-  std::fflush(stdout);
-  std::_Exit(status);
+[[noreturn]] void fatalFloatingPoint(int raised) {
+  feclearexcept(kTrapped);
+  if (raised & FE_DIVBYZERO) fatalMath(err::kFpDivideByZero, "floating-point error: divide by zero");
+  if (raised & FE_OVERFLOW) fatalMath(err::kFpOverflow, "floating-point error: overflow");
+  fatalMath(err::kFpInvalid, "floating-point error: invalid");
 }
 
-namespace {
 [[noreturn]] void fatal(char letter, int number, std::string_view stmtPart, std::string_view message) {
-  if (trialMode) throw TrialAbandoned{};
-  // Whatever the console already holds comes before the report.
-  std::fflush(stdout);
-  const std::string report = fatalReport(letter, number, stmtPart, message);
-  std::size_t done = 0;
-  while (done < report.size()) {
-    const ssize_t n = ::write(2, report.data() + done, report.size() - done);
-    if (n <= 0) break;
-    done += static_cast<std::size_t>(n);
-  }
-  terminate(1);
+  if (thread.trialMode) throw TrialAbandoned{};
+  // An operation whose flag is still raised came before this error.
+  if (const int raised = fetestexcept(kTrapped); raised != 0) fatalFloatingPoint(raised);
+  throw Error(letter, number, fatalReport(letter, number, stmtPart, message));
 }
 }  // namespace
 
@@ -132,7 +152,12 @@ void fatalDebug(int number, std::string_view message) { fatal('F', number, ": $D
 
 void fatalAllocate(std::string_view message) { fatal('F', err::kNoMemory, ": ALLOCATE", message); }
 
-void fatalMath(int number, std::string_view message) { fatal('M', number, ": MATH", message); }
+void fatalMath(int number, std::string_view message) {
+  if (thread.trialMode) throw TrialAbandoned{};
+  // A math function's error after an earlier operation's flag: the flag's.
+  if (const int raised = fetestexcept(kTrapped); raised != 0 && number >= err::kMathDomain) fatalFloatingPoint(raised);
+  throw Error('M', number, fatalReport('M', number, ": MATH", message));
+}
 
 // ---------------------------------------------------------------- checks
 
@@ -170,114 +195,60 @@ double mexp(double x) {
   return std::exp(x);  // underflow is not trapped: zero or a subnormal
 }
 
-namespace {
-constexpr int kTrapped = FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW;
-
-void onFloatingPointSignal(int, siginfo_t* info, void*) {
-  fedisableexcept(FE_ALL_EXCEPT);
-  feclearexcept(FE_ALL_EXCEPT);
-  switch (info->si_code) {
-    case FPE_FLTDIV:
-      fatalMath(err::kFpDivideByZero, "floating-point error: divide by zero");
-    case FPE_FLTOVF:
-      fatalMath(err::kFpOverflow, "floating-point error: overflow");
-    case FPE_FLTUND:
-      fatalMath(err::kFpUnderflow, "floating-point error: underflow");
-    case FPE_FLTRES:
-      fatalMath(err::kFpInexact, "floating-point error: inexact");
-    case FPE_INTDIV:
-      fatalDebug(err::kIntegerOverflow, "integer divide by zero");
-    case FPE_INTOVF:
-      fatalDebug(err::kIntegerOverflow, "integer overflow");
-    default:
-      fatalMath(err::kFpInvalid, "floating-point error: invalid");
+void checkFloatingPoint() {
+  if (const int raised = fetestexcept(kTrapped); raised != 0) {
+    if (thread.trialMode) throw TrialAbandoned{};
+    fatalFloatingPoint(raised);
   }
 }
-}  // namespace
 
-void enableFloatingPointTraps() {
-  struct sigaction sa;
-  std::memset(&sa, 0, sizeof sa);
-  sa.sa_sigaction = onFloatingPointSignal;
-  sa.sa_flags = SA_SIGINFO;
-  sigemptyset(&sa.sa_mask);
-  sigaction(SIGFPE, &sa, nullptr);
-  feclearexcept(FE_ALL_EXCEPT);
-  feenableexcept(kTrapped);
-}
+FpEnvironment::FpEnvironment() { feholdexcept(&saved_); }
 
-TrapsOff::TrapsOff() : saved_(fegetexcept()) { fedisableexcept(FE_ALL_EXCEPT); }
-
-TrapsOff::~TrapsOff() {
-  feclearexcept(kTrapped);
-  if (saved_ != 0) feenableexcept(saved_);
-}
+FpEnvironment::~FpEnvironment() { fesetenv(&saved_); }
 
 // ---------------------------------------------------------------- trials
 
-TrialScope::TrialScope() : savedTraps_(fegetexcept()), savedMode_(trialMode) {
-  fedisableexcept(FE_ALL_EXCEPT);
+TrialScope::TrialScope() : savedMode_(thread.trialMode) {
+  fegetexceptflag(&savedFlags_, kTrapped);
   feclearexcept(kTrapped);
-  trialMode = true;
+  thread.trialMode = true;
 }
 
 TrialScope::~TrialScope() {
-  trialMode = savedMode_;
-  feclearexcept(kTrapped);
-  if (savedTraps_ != 0) feenableexcept(savedTraps_);
+  thread.trialMode = savedMode_;
+  fesetexceptflag(&savedFlags_, kTrapped);
 }
 
-bool inTrial() { return trialMode; }
+bool inTrial() { return thread.trialMode; }
 
 bool trapFlagsRaised() { return fetestexcept(kTrapped) != 0; }
 
 void clearTrapFlags() { feclearexcept(kTrapped); }
 
 void abandonFlaggedTrial() {
-  if (trialMode && fetestexcept(kTrapped) != 0) throw TrialAbandoned{};
+  if (thread.trialMode && fetestexcept(kTrapped) != 0) throw TrialAbandoned{};
 }
 
-FlagWatch::FlagWatch() : savedTraps_(fegetexcept()) {
+FlagWatch::FlagWatch() {
   fegetexceptflag(&savedFlags_, kTrapped);
-  fedisableexcept(FE_ALL_EXCEPT);
   feclearexcept(kTrapped);
 }
 
-FlagWatch::~FlagWatch() {
-  fesetexceptflag(&savedFlags_, kTrapped);
-  if (savedTraps_ != 0) feenableexcept(savedTraps_);
-}
+FlagWatch::~FlagWatch() { fesetexceptflag(&savedFlags_, kTrapped); }
 
 bool FlagWatch::raised() const { return fetestexcept(kTrapped) != 0; }
 
 // ---------------------------------------------------------------- pause
 
 void pause(std::string_view text) {
-  if (trialMode) throw TrialAbandoned{};
-  if (linePending()) consoleWrite("\r\n");  // linePending stays set
-  std::string shown(text);
-  shown += "\r\n";
-  consoleWrite(shown);
-  std::string line;
-  if (!readConsoleLine(line)) line.clear();  // end of input is an empty reply
-  if (line.size() > 128) line.resize(128);
-  while (!line.empty() && (line.back() == ' ' || line.back() == '\t')) line.pop_back();
-  if (line.size() < 2) return;
-  // A command typed at the pause runs only for a person at a terminal, so a
-  // redirected input file can never run commands.
-  const char* comspec = std::getenv("COMSPEC");
-  if (comspec == nullptr || *comspec == '\0' || !isatty(0)) return;
-  consoleFlush();
-  const pid_t pid = fork();
-  if (pid == 0) {
-    execl(comspec, comspec, "-c", line.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  if (pid > 0) {
-    int status;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-  }
+  if (thread.trialMode) throw TrialAbandoned{};
+  // An operation that has gone wrong before the pause ends the run first.
+  checkFloatingPoint();
+  if (thread.pauseHandler != nullptr) thread.pauseHandler->pause(text);
 }
+
+PauseHandler::PauseHandler(Observer* observer) : saved_(thread.pauseHandler) { thread.pauseHandler = observer; }
+
+PauseHandler::~PauseHandler() { thread.pauseHandler = saved_; }
 
 }  // namespace tarvel

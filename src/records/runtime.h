@@ -1,14 +1,21 @@
 // Run-time support shared by every routine: traceback frames, fatal run-time
 // errors, checked subscripts and integer arithmetic, checked math functions,
-// floating-point traps and the pause of the numerical routines.
+// the floating-point checks and the pause of the numerical routines.
 //
-// A fatal error writes its report to standard error, closes every connected
-// unit and ends the process with exit status 1, for example:
+// A fatal error throws tarvel::Error carrying its report, which the program
+// writes to standard error before it ends with exit status 1, for example:
 //
-//   <CR LF>tarvel1.cpp(212) : run-time error F6502: READ(points.dat)<CR LF>
-//   - invalid integer<CR LF>
+//   <CR LF>run.cpp(134) : run-time error F6503: READ(points.dat)<CR LF>
+//   - invalid real: abc<CR LF>
 //   <CR LF>Execution traceback:<CR LF>
-//   <TAB><TAB>from main program in tarvel1.cpp(212)<CR LF>
+//   <TAB><TAB>from main program in run.cpp(134)<CR LF>
+//
+// Floating-point invalid operations, divisions by zero and overflows are
+// errors of the run. Nothing traps them: their flags are tested where the run
+// moves on to a new statement, leaves a framed routine, writes a record,
+// pauses or reports another error, so a report names the statement in which
+// the operation happened. Every entry of the library holds its host's
+// floating-point environment aside (FpEnvironment) and puts it back.
 #pragma once
 
 #include <fenv.h>
@@ -18,6 +25,8 @@
 #include <string>
 #include <string_view>
 #include <cstdlib>
+
+#include "tarvel/tarvel.h"
 
 namespace tarvel {
 
@@ -33,22 +42,39 @@ struct TraceFrame {
 
 // Pushes a frame on construction and pops it on destruction. Every thread
 // has a stack of its own; a report shows the stack of the thread that fails.
-// (Out of line, so that the frame is in place before the routine's own
-// arithmetic can trap.)
+// Statement numbers are fixed labels of the routine's statements, so that a
+// report names the same statement from one build to the next.
 class FrameScope {
  public:
   FrameScope(const char* routine, const char* file, int stmt);
   ~FrameScope();
   FrameScope(const FrameScope&) = delete;
   FrameScope& operator=(const FrameScope&) = delete;
-  void at(int stmt) { frame_->stmt = stmt; }
+  // Moves on to statement `stmt`, after checking the floating-point flags
+  // raised by the statement before.
+  void at(int stmt);
+  // Checks the flags on the way out of the routine.
+  void leave() const;
 
  private:
   TraceFrame* frame_;
 };
 
-// Marks the statement about to run in the innermost frame of this routine.
-#define TRACE_AT(scope) (scope).at(__LINE__)
+// The main program's frame: the bottom frame of this thread's stack, pushed
+// here when the thread has none yet (a library call), or the one that the
+// program pushed (then shared by every phase of its run).
+class MainFrame {
+ public:
+  MainFrame();
+  ~MainFrame();
+  MainFrame(const MainFrame&) = delete;
+  MainFrame& operator=(const MainFrame&) = delete;
+  void at(int stmt);
+
+ private:
+  TraceFrame* frame_;
+  bool pushed_;
+};
 
 // ---------------------------------------------------------------- errors
 
@@ -80,6 +106,10 @@ inline constexpr int kMathSing = 6202;
 inline constexpr int kMathOverflow = 6203;
 }  // namespace err
 
+// Each throws tarvel::Error with its report (or, inside a TrialScope,
+// TrialAbandoned). A floating-point flag raised before the error and not yet
+// reported is reported instead, as the operation came first.
+//
 // Ends the run with a report whose statement part is an input/output
 // statement, e.g. ": READ(control.dat)". `stmtKind` is "READ", "OPEN", ...
 [[noreturn]] void fatalIo(int number, std::string_view stmtKind,
@@ -96,17 +126,10 @@ inline constexpr int kMathOverflow = 6203;
 // "...".
 std::string printable(std::string_view text);
 
-// Writes the whole report to a string (what fatal* send to standard error);
-// the statement part and the message are shown through printable().
+// Writes the whole report to a string (what the program sends to standard
+// error); the statement part and the message are shown through printable().
 std::string fatalReport(char letter, int number, std::string_view stmtPart,
                         std::string_view message);
-
-// Called on the way out of every ending (normal or fatal): flushes and
-// closes the connected units and writes a pending console line break.
-// Installed by the unit layer.
-using ExitHook = void (*)();
-void setExitHook(ExitHook hook);
-[[noreturn]] void terminate(int status);
 
 // ---------------------------------------------------------------- checks
 
@@ -239,21 +262,25 @@ double mlog(double x);   // x < 0: 6201 DOMAIN; x == 0: 6202 SING
 double mexp(double x);   // result beyond the largest double: 6203 OVERFLOW;
                          // an underflowing result is returned as is
 
-// Turns on the invalid, divide-by-zero and overflow traps and installs the
-// handler that turns the resulting signal into a math-group fatal error.
-void enableFloatingPointTraps();
+// Ends the run with the math-group error of an invalid operation, a division
+// by zero or an overflow when its flag is raised (inside a TrialScope,
+// throws TrialAbandoned). When several are, a division by zero or an overflow
+// is taken to have come first: an infinity is what turns later operations
+// invalid.
+void checkFloatingPoint();
 
-// Holds the traps off for a scope (number conversion in the record layer may
-// raise flags that are not errors of the program).
-class TrapsOff {
+// The host's floating-point environment held aside for the scope of a library
+// call: the flags cleared and every trap off (a host may have turned some on)
+// until the call returns, then the environment exactly as it was.
+class FpEnvironment {
  public:
-  TrapsOff();
-  ~TrapsOff();
-  TrapsOff(const TrapsOff&) = delete;
-  TrapsOff& operator=(const TrapsOff&) = delete;
+  FpEnvironment();
+  ~FpEnvironment();
+  FpEnvironment(const FpEnvironment&) = delete;
+  FpEnvironment& operator=(const FpEnvironment&) = delete;
 
  private:
-  int saved_;
+  fenv_t saved_;
 };
 
 // ---------------------------------------------------------------- trials
@@ -261,10 +288,9 @@ class TrapsOff {
 // A computation done ahead of its turn, off the run's own order (a Monte
 // Carlo refit fitted on a worker thread, say): its failure must not end the
 // run, because the run may never get there, or may get somewhere else first.
-// Inside a TrialScope the invalid, divide-by-zero and overflow traps are held
-// off, and a fatal run-time error or a pause throws TrialAbandoned instead of
-// ending the run; the computation is then done again in its turn, traps on,
-// and fails there exactly as it would have.
+// Inside a TrialScope a fatal run-time error, a raised floating-point flag
+// found by a check, or a pause throws TrialAbandoned instead; the computation
+// is then done again in its turn and fails there exactly as it would have.
 struct TrialAbandoned {};
 
 class TrialScope {
@@ -275,24 +301,24 @@ class TrialScope {
   TrialScope& operator=(const TrialScope&) = delete;
 
  private:
-  int savedTraps_;
+  fexcept_t savedFlags_;
   bool savedMode_;
 };
 
 // True inside a TrialScope on this thread.
 bool inTrial();
 // True when an invalid operation, a division by zero or an overflow has
-// happened, with the traps held off, since the flags were last cleared.
+// happened since the flags were last cleared.
 bool trapFlagsRaised();
 void clearTrapFlags();
 // Inside a TrialScope, throws TrialAbandoned when trapFlagsRaised(); a no-op
-// elsewhere, where such an operation has already ended the run.
+// elsewhere, where the next check reports it.
 void abandonFlaggedTrial();
 
-// Holds the traps off for a scope and tells whether anything in it raised an
-// invalid operation, a division by zero or an overflow; on leaving, the flags
-// and the traps are as they were. (Holding the traps off costs about a
-// microsecond, so hot code tries to prove such operations impossible first.)
+// Tells whether anything in its scope raised an invalid operation, a division
+// by zero or an overflow, and on leaving puts the flags back as they were:
+// what happens inside (a number conversion, a computation tried on bounds)
+// is no error of the run.
 class FlagWatch {
  public:
   FlagWatch();
@@ -302,16 +328,27 @@ class FlagWatch {
   bool raised() const;
 
  private:
-  int savedTraps_;
   fexcept_t savedFlags_;
 };
 
 // ---------------------------------------------------------------- pause
 
-// Shows `text` on the console and waits for the operator's line; a line of
-// two or more characters is run by the command processor only when COMSPEC is
-// set and standard input is an interactive terminal. Then returns. Inside a
-// TrialScope it shows nothing and throws TrialAbandoned.
+// The pause of the numerical routines: hands `text` to the pause handler of
+// this thread (the observer of the run under way, if any) and returns when it
+// does; the routine then goes on. Inside a TrialScope it throws
+// TrialAbandoned instead.
 void pause(std::string_view text);
+
+// Sets the pause handler of this thread for a scope.
+class PauseHandler {
+ public:
+  explicit PauseHandler(Observer* observer);
+  ~PauseHandler();
+  PauseHandler(const PauseHandler&) = delete;
+  PauseHandler& operator=(const PauseHandler&) = delete;
+
+ private:
+  Observer* saved_;
+};
 
 }  // namespace tarvel

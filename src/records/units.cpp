@@ -1,4 +1,4 @@
-// Output sinks, input sources, file connection and the normal end.
+// The program's console and files.
 #include "records/units.h"
 
 #include <fcntl.h>
@@ -18,15 +18,13 @@
 
 namespace tarvel {
 
-namespace {
-
 // Standard input read line by line through one buffer shared by every
 // console read (list-directed reads, the pause, the file-name prompt).
-class ConsoleLines : public LineSource {
+class Units::ConsoleLines : public LineSource {
  public:
   bool nextLine(std::string& line) override {
     if (eof_) return false;
-    consoleFlush();
+    std::fflush(stdout);
     line.clear();
     bool any = false;
     for (;;) {
@@ -57,15 +55,13 @@ class ConsoleLines : public LineSource {
     }
     return true;
   }
-  void reset() { eof_ = false, pos_ = len_ = 0; }
-
  private:
   char buf_[4096];
   std::size_t pos_ = 0, len_ = 0;
   bool eof_ = false;
 };
 
-struct FileUnit {
+struct Units::FileUnit {
   std::string name;
   int fd = -1;
   bool output = false;
@@ -73,19 +69,7 @@ struct FileUnit {
   std::unique_ptr<MemoryLines> input;  // the whole input file
 };
 
-struct FileId {
-  dev_t dev;
-  ino_t ino;
-  std::string name;
-};
-
-ConsoleLines consoleLines;
-bool pending = false;
-int interactive = -1;
-std::map<int, FileUnit> units;
-std::vector<FileId> protectedFiles;
-std::vector<std::string> commandArgs;
-std::size_t nextArg = 0;
+namespace {
 
 void writeAll(int fd, const std::string& bytes, const std::string& name) {
   std::size_t done = 0;
@@ -97,20 +81,6 @@ void writeAll(int fd, const std::string& bytes, const std::string& name) {
   }
 }
 
-void flushUnit(FileUnit& u) {
-  if (u.output && !u.pending.empty()) {
-    std::string bytes;
-    bytes.swap(u.pending);
-    writeAll(u.fd, bytes, u.name);
-  }
-}
-
-void closeAll() {
-  while (!units.empty()) closeUnit(units.begin()->first);
-  if (pending) consoleWrite("\r\n");
-  consoleFlush();
-}
-
 std::string trimBlanks(std::string_view s) {
   std::size_t b = 0, e = s.size();
   while (b < e && (s[b] == ' ' || s[b] == '\t')) ++b;
@@ -118,41 +88,59 @@ std::string trimBlanks(std::string_view s) {
   return std::string(s.substr(b, e - b));
 }
 
+}  // namespace
+
+Units::Units(int argc, char** argv) : console_(std::make_unique<ConsoleLines>()) {
+  for (int i = 1; i < argc; ++i) args_.emplace_back(argv[i]);
+}
+
+Units::~Units() {
+  for (auto& [n, u] : units_)
+    if (u.fd >= 0) ::close(u.fd);
+}
+
+void Units::flush(FileUnit& u) {
+  if (u.output && !u.pending.empty()) {
+    std::string bytes;
+    bytes.swap(u.pending);
+    writeAll(u.fd, bytes, u.name);
+  }
+}
+
+void Units::closeAll() {
+  while (!units_.empty()) close(units_.begin()->first);
+  if (pending_) consoleWrite("\r\n");
+  consoleFlush();
+}
+
 // A blank name is taken from the command line, then asked for at the console.
-std::string nameForBlank(int unit) {
-  if (nextArg < commandArgs.size()) return trimBlanks(commandArgs[nextArg++]);
+std::string Units::nameForBlank(int unit) {
+  if (nextArg_ < args_.size()) return trimBlanks(args_[nextArg_++]);
   for (;;) {
-    if (pending) consoleWrite("\r\n");
+    if (pending_) consoleWrite("\r\n");
     consoleWrite("File name missing or blank - please enter file name\r\nUNIT " + std::to_string(unit) + "? ");
     std::string line;
     if (!readConsoleLine(line)) fatalIo(err::kEndOfFile, "OPEN", "CON", "end of file encountered");
     // The prompt is no record and leaves linePending alone; interactively the
     // echoed Enter ends the prompt line.
-    if (consoleInteractive()) pending = false;
+    if (consoleInteractive()) pending_ = false;
     std::string name = trimBlanks(line);
     if (!name.empty()) return name;
   }
 }
 
-struct ExitHookInstaller {
-  ExitHookInstaller() { setExitHook(closeAll); }
-} installer;
+void Units::consoleWrite(std::string_view bytes) { std::fwrite(bytes.data(), 1, bytes.size(), stdout); }
 
-}  // namespace
+void Units::consoleFlush() { std::fflush(stdout); }
 
-void consoleWrite(std::string_view bytes) { std::fwrite(bytes.data(), 1, bytes.size(), stdout); }
-
-void consoleFlush() { std::fflush(stdout); }
-
-bool linePending() { return pending; }
-void setLinePending(bool p) { pending = p; }
-
-bool consoleInteractive() {
-  if (interactive < 0) interactive = (isatty(0) && isatty(1)) ? 1 : 0;
-  return interactive == 1;
+bool Units::consoleInteractive() {
+  if (interactive_ < 0) interactive_ = (isatty(0) && isatty(1)) ? 1 : 0;
+  return interactive_ == 1;
 }
 
-void writeRecord(int unit, std::string_view record) {
+void Units::writeRecord(int unit, std::string_view record) {
+  // A value that went wrong in the statement writing it ends the run first.
+  checkFloatingPoint();
   if (record.empty()) record = " ";  // an empty record shows as an empty line
   if (unit == kConsole) {
     // The first character is carriage control and is not shown.
@@ -161,33 +149,33 @@ void writeRecord(int unit, std::string_view record) {
         consoleWrite("\r");
         break;
       case '0':
-        consoleWrite(pending ? "\r\n\r\n" : "\r\n");
+        consoleWrite(pending_ ? "\r\n\r\n" : "\r\n");
         break;
       case '1':
         consoleWrite("\r\n\f\r \r");
         break;
       default:
-        if (pending) consoleWrite("\r\n");
+        if (pending_) consoleWrite("\r\n");
         break;
     }
     consoleWrite(record.substr(1));
-    pending = true;
+    pending_ = true;
     return;
   }
-  auto it = units.find(unit);
-  if (it == units.end() || !it->second.output)
+  auto it = units_.find(unit);
+  if (it == units_.end() || !it->second.output)
     fatalIo(err::kWriteFailed, "WRITE", "fort." + std::to_string(unit), "unit not connected for output");
   FileUnit& u = it->second;
   u.pending.append(record);
   u.pending.append("\r\n");
-  if (u.pending.size() >= 65536) flushUnit(u);
+  if (u.pending.size() >= 65536) flush(u);
 }
 
-OpenResult openUnit(int unit, std::string_view rawName, Status status) {
+OpenResult Units::open(int unit, std::string_view rawName, Status status) {
   OpenResult r;
   r.name = trimBlanks(rawName);
   if (r.name.empty()) r.name = nameForBlank(unit);
-  closeUnit(unit);
+  close(unit);
   // The system would cut the name at a NUL and open another file.
   if (r.name.find('\0') != std::string::npos) {
     r.reason = "the name holds a NUL character";
@@ -227,7 +215,7 @@ OpenResult openUnit(int unit, std::string_view rawName, Status status) {
     // Never empty a file that the run reads or has written.
     struct stat st;
     if (::stat(r.name.c_str(), &st) == 0) {
-      for (const FileId& id : protectedFiles) {
+      for (const FileId& id : protected_) {
         if (id.dev == st.st_dev && id.ino == st.st_ino) {
           r.reason = "it is the same file as " + id.name + ", which must not be overwritten";
           return r;
@@ -242,64 +230,64 @@ OpenResult openUnit(int unit, std::string_view rawName, Status status) {
     u.fd = fd;
     u.output = true;
   }
-  units[unit] = std::move(u);
+  units_[unit] = std::move(u);
   r.ok = true;
   return r;
 }
 
-void closeUnit(int unit) {
-  auto it = units.find(unit);
-  if (it == units.end()) return;
+void Units::close(int unit) {
+  auto it = units_.find(unit);
+  if (it == units_.end()) return;
   FileUnit u = std::move(it->second);
-  units.erase(it);
-  flushUnit(u);
-  if (u.fd >= 0) ::close(u.fd);
+  units_.erase(it);
+  // Closed even when its last records cannot be written.
+  struct Closer {
+    int fd;
+    ~Closer() {
+      if (fd >= 0) ::close(fd);
+    }
+  } closer{u.fd};
+  flush(u);
 }
 
-std::string unitName(int unit) {
+std::string Units::unitName(int unit) const {
   if (unit == kConsole) return "CON";
-  auto it = units.find(unit);
-  return it == units.end() ? "fort." + std::to_string(unit) : it->second.name;
+  auto it = units_.find(unit);
+  return it == units_.end() ? "fort." + std::to_string(unit) : it->second.name;
 }
 
-void protectUnitFile(int unit) {
-  auto it = units.find(unit);
-  if (it == units.end()) return;
+void Units::protect(int unit) {
+  auto it = units_.find(unit);
+  if (it == units_.end()) return;
   struct stat st;
-  if (::fstat(it->second.fd, &st) == 0) protectedFiles.push_back(FileId{st.st_dev, st.st_ino, it->second.name});
+  if (::fstat(it->second.fd, &st) == 0) protected_.push_back(FileId{st.st_dev, st.st_ino, it->second.name});
 }
 
-void setCommandLine(int argc, char** argv) {
-  commandArgs.clear();
-  nextArg = 0;
-  for (int i = 1; i < argc; ++i) commandArgs.emplace_back(argv[i]);
+void Units::readList(int unit, std::initializer_list<ListItem> items) {
+  if (unit == kConsole) consoleFlush();
+  LineSource* src = inputSource(unit);
+  std::optional<ListError> e;
+  if (src == nullptr)
+    e = ListError{err::kEndOfFile, "unit not connected for reading"};
+  else
+    e = readListStatement(*src, std::span<const ListItem>(items.begin(), items.size()));
+  // The operator's Enter, echoed by the terminal, has ended the prompt line.
+  if (unit == kConsole && consoleInteractive()) pending_ = false;
+  if (e) fatalIo(e->number, "READ", unitName(unit), e->message);
 }
 
-void stopRun(int status) {
-  if (pending) consoleWrite("\r\n");  // linePending stays set
+void Units::stopText() {
+  if (pending_) consoleWrite("\r\n");  // linePending stays set
   consoleWrite("Stop - Program terminated.\r\n");
-  terminate(status);
 }
 
-LineSource* inputSource(int unit) {
-  if (unit == kConsole) return &consoleLines;
-  auto it = units.find(unit);
-  if (it == units.end() || !it->second.input) return nullptr;
+LineSource* Units::inputSource(int unit) {
+  if (unit == kConsole) return console_.get();
+  auto it = units_.find(unit);
+  if (it == units_.end() || !it->second.input) return nullptr;
   return it->second.input.get();
 }
 
-bool readConsoleLine(std::string& line) { return consoleLines.nextLine(line); }
-
-void resetUnitsForTesting() {
-  for (auto& [n, u] : units)
-    if (u.fd >= 0) ::close(u.fd);
-  units.clear();
-  protectedFiles.clear();
-  commandArgs.clear();
-  nextArg = 0;
-  pending = false;
-  interactive = -1;
-  consoleLines.reset();
-}
+bool Units::readConsoleLine(std::string& line) { return console_->nextLine(line); }
 
 }  // namespace tarvel

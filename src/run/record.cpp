@@ -1,22 +1,10 @@
-// The run's record as JSON, through nlohmann/json: numbers are written in a
-// form that reads back to the same double.
-#include "run/record.h"
-
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
+// The record of a calibration as JSON, through nlohmann/json: numbers are
+// written in their shortest form that reads back to the same double.
 #include <charconv>
-#include <cmath>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <nlohmann/json.hpp>
 
 #include "records/runtime.h"
-#include "records/units.h"
+#include "run/run.h"
 #include "run/version.h"
 
 namespace tarvel {
@@ -25,50 +13,15 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-std::string file;  // empty: no record
-Json doc;
-
-// Whether two names reach one file: the same file when both exist, the same
-// path when neither does.
-bool sameFile(const std::string& a, const std::string& b) {
-  struct stat x, y;
-  const bool hasA = ::stat(a.c_str(), &x) == 0, hasB = ::stat(b.c_str(), &y) == 0;
-  if (hasA || hasB) return hasA && hasB && x.st_dev == y.st_dev && x.st_ino == y.st_ino;
-  std::error_code ea, eb;
-  const auto pa = std::filesystem::weakly_canonical(std::filesystem::absolute(a, ea), ea);
-  const auto pb = std::filesystem::weakly_canonical(std::filesystem::absolute(b, eb), eb);
-  return !ea && !eb && pa == pb;
-}
-
-[[noreturn]] void refuse(const char* what, const std::string& reason) {
-  consoleFlush();
-  std::fprintf(stderr, "tarvel1: cannot %s record file '%s': %s\n", what, printable(file).c_str(), reason.c_str());
-  endStep(2);
-}
-
-Json leading(const Vec<double>& v, int n) {
-  Json a = Json::array();
-  for (int i = 1; i <= n; ++i) a.push_back(v(i));
-  return a;
-}
-
-// The leading n x n block, column by column as the run holds it; `plus`
-// (when given) is added element by element.
-Json columns(const Mat<double>& m, int n, const Mat<double>* plus = nullptr) {
+// A matrix as the list of its columns.
+Json columns(const Matrix& m) {
   Json cols = Json::array();
-  for (int c = 1; c <= n; ++c) {
+  for (int c = 1; c <= m.n; ++c) {
     Json col = Json::array();
-    for (int r = 1; r <= n; ++r) col.push_back(plus ? m(r, c) + (*plus)(r, c) : m(r, c));
+    for (int r = 1; r <= m.n; ++r) col.push_back(m(r, c));
     cols.push_back(col);
   }
   return cols;
-}
-
-// Square roots of the diagonal of the leading block of m (+ plus).
-Json deviations(const Mat<double>& m, int n, const Mat<double>* plus = nullptr) {
-  Json d = Json::array();
-  for (int i = 1; i <= n; ++i) d.push_back(std::sqrt(plus ? m(i, i) + (*plus)(i, i) : m(i, i)));
-  return d;
 }
 
 // The dumped text with every number in the shortest form that reads back to
@@ -103,114 +56,72 @@ std::string shortestNumbers(const std::string& text) {
 
 }  // namespace
 
-void requestRecord(const std::string& name) {
-  file = name;
-  // Only a record of this program is removed before the run knows its other
-  // files; anything else waits for recordStart's check.
-  struct stat st;
-  if (::stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
-  std::ifstream in(file, std::ios::binary);
-  TrapsOff off;
-  const Json old = Json::parse(in, nullptr, false);
-  const auto program = old.find("program");
-  if (program != old.end() && *program == "tarvel1") std::remove(file.c_str());
-}
-
-void recordStart(const RunState& s) {
-  if (file.empty()) return;
-  const std::string data = unitName(2), results = unitName(kResults);
-  for (const std::string& other : {std::string("control.dat"), data, results, std::string("courbe.dat")})
-    if ((other != "courbe.dat" || s.opt[5] == 1) && sameFile(file, other))
-      refuse("open", "it is the same file as " + printable(other) + ", which must not be overwritten");
-  struct stat st;
-  if (::stat(file.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) refuse("open", std::strerror(EISDIR));
-  const std::string dir = std::filesystem::path(file).parent_path().string();
-  if (::access(dir.empty() ? "." : dir.c_str(), W_OK | X_OK) != 0) refuse("open", std::strerror(errno));
-  std::remove(file.c_str());
-
-  TrapsOff off;
+std::string record(const Calibration& cal, const RecordContext* program) {
+  const FpEnvironment held;
+  const Inputs& in = cal.inputs;
   Json opt = Json::array();
-  for (int k = 1; k <= 6; ++k) opt.push_back(s.opt[k]);
+  if (program != nullptr) {
+    for (int o : program->opt) opt.push_back(o);
+  } else {
+    const Switches& s = in.switches;
+    for (bool on : {s.printFits, false, s.dropNegligible, s.probability, s.curve, false}) opt.push_back(on ? 1 : 0);
+  }
+  Json settings = Json::object();
+  if (program != nullptr) settings["data_file"] = program->dataFile;
+  settings["order"] = in.order;
+  settings["opt"] = opt;
+  if (program != nullptr) settings["results_file"] = program->resultsFile;
   Json points = Json::array();
-  for (int i = 1; i <= s.npt; ++i) points.push_back({{"q", s.qe(i)}, {"uq", s.uqe(i)}, {"e", s.e(i)}, {"ue", s.ue(i)}});
-  doc = {{"program", "tarvel1"},
-         {"version", kVersion},
-         {"settings", {{"data_file", data}, {"order", s.ncoef}, {"opt", opt}, {"results_file", results}}},
-         {"data", {{"relative_uncertainty", s.urel}, {"points", points}}},
-         {"weighted_fits", Json::array()},
-         {"weighted_fit", nullptr},
-         {"monte_carlo_fit", nullptr},
-         {"residuals", Json::array()}};
-  if (s.opt[5] == 1) doc["curve"] = Json::array();
-  if (s.opt[6] == 1) doc["queries"] = Json::array();
-}
-
-void recordWeightedFit(const RunState& s) {
-  if (file.empty()) return;
-  TrapsOff off;
-  const int n = s.ncoef, freedom = s.npfit - n;
-  Json fit = {{"order", n - 1},
-              {"coefficients", leading(s.a, n)},
-              {"covariance", columns(s.cov, n)},
-              {"chi2", s.chi2},
-              {"reduced_chi2", freedom > 0 ? Json(s.chi2 / static_cast<double>(freedom)) : Json(nullptr)}};
-  if (s.opt[1] == 1) fit["Q"] = static_cast<double>(s.Q);
-  if (s.opt[1] == 1 && s.opt[4] == 1) fit["verdict"] = std::string(fitVerdict(s.Q)).substr(1);
-  doc["weighted_fits"].push_back(fit);
-}
-
-void recordResidual(double q, double eExp, double eCalc, double sdev, double mc) {
-  if (file.empty()) return;
-  doc["residuals"].push_back({{"q", q}, {"e_exp", eExp}, {"e_calc", eCalc}, {"sdev", sdev}, {"mc", mc}});
-}
-
-void recordCurveRow(double q, double e, double ue) {
-  if (file.empty()) return;
-  doc["curve"].push_back({{"q", q}, {"e", e}, {"ue", ue}});
-}
-
-void recordAnswer(int answer, double q, double e, double u) {
-  if (file.empty()) return;
-  static constexpr const char* kNames[] = {"uncertainties_in_y", "uncertainties_in_x_and_y", "full_monte_carlo"};
-  Json& queries = doc["queries"];
-  if (answer == 1) queries.push_back({{"q", q}});
-  queries.back()[kNames[answer - 1]] = {{"e", e}, {"u", u}};
-}
-
-void recordFinish(const RunState& s) {
-  if (file.empty()) return;
-  closeUnit(kResults);  // the results file is complete before the record
-  TrapsOff off;
-  const int n = s.ncoef;
-  doc["weighted_fit"] = {{"order", n - 1},
-                         {"coefficients", leading(s.asave, n)},
-                         {"standard_deviations", deviations(s.cov, n)},
-                         {"covariance", columns(s.cov, n)}};
-  doc["monte_carlo_fit"] = {{"order", n - 1},
-                            {"coefficients", leading(s.amc, n)},
-                            {"standard_deviations", deviations(s.cov, n, &s.covmc)},
-                            {"monte_carlo_covariance", columns(s.covmc, n)},
-                            {"combined_covariance", columns(s.cov, n, &s.covmc)}};
-  const std::string text = shortestNumbers(doc.dump(2, ' ', false, Json::error_handler_t::replace)) + "\n";
-
-  std::string temp = file + ".XXXXXX";
-  const int fd = ::mkstemp(temp.data());
-  if (fd < 0) refuse("write", std::strerror(errno));
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  std::size_t done = 0;
-  int error = ::fchmod(fd, 0666 & ~mask) == 0 ? 0 : errno;
-  while (error == 0 && done < text.size()) {
-    const ssize_t w = ::write(fd, text.data() + done, text.size() - done);
-    if (w > 0) done += static_cast<std::size_t>(w);
-    else if (w < 0 && errno != EINTR) error = errno;
+  for (const Point& p : in.points) points.push_back({{"q", p.q}, {"uq", p.uq}, {"e", p.e}, {"ue", p.ue}});
+  Json fits = Json::array();
+  for (const WeightedFit& f : cal.weightedFits) {
+    Json fit = {{"order", f.order},
+                {"coefficients", f.coefficients},
+                {"covariance", columns(f.covariance)},
+                {"chi2", f.chi2},
+                {"reduced_chi2", f.reducedChi2 ? Json(*f.reducedChi2) : Json(nullptr)}};
+    if (f.Q) fit["Q"] = static_cast<double>(*f.Q);
+    if (f.verdict) fit["verdict"] = *f.verdict;
+    fits.push_back(fit);
   }
-  if (::close(fd) != 0 && error == 0) error = errno;
-  if (error == 0 && std::rename(temp.c_str(), file.c_str()) != 0) error = errno;
-  if (error != 0) {
-    ::unlink(temp.c_str());
-    refuse("write", std::strerror(error));
+  const FinalFit& w = cal.weightedFit;
+  const MonteCarloFit& mc = cal.monteCarloFit;
+  Json residuals = Json::array();
+  for (const Residual& r : cal.residuals)
+    residuals.push_back({{"q", r.q}, {"e_exp", r.eExp}, {"e_calc", r.eCalc}, {"sdev", r.sdev}, {"mc", r.mc}});
+  Json doc = {{"program", "tarvel1"},
+              {"version", kVersion},
+              {"settings", settings},
+              {"data", {{"relative_uncertainty", in.urel}, {"points", points}}},
+              {"weighted_fits", fits},
+              {"weighted_fit",
+               {{"order", w.order},
+                {"coefficients", w.coefficients},
+                {"standard_deviations", w.standardDeviations},
+                {"covariance", columns(w.covariance)}}},
+              {"monte_carlo_fit",
+               {{"order", mc.order},
+                {"coefficients", mc.coefficients},
+                {"standard_deviations", mc.standardDeviations},
+                {"monte_carlo_covariance", columns(mc.monteCarloCovariance)},
+                {"combined_covariance", columns(mc.combinedCovariance)}}},
+              {"residuals", residuals}};
+  if (in.switches.curve) {
+    Json curve = Json::array();
+    for (const CurveRow& r : cal.curve) curve.push_back({{"q", r.q}, {"e", r.e}, {"ue", r.ue}});
+    doc["curve"] = curve;
   }
+  if (program != nullptr && program->queries) {
+    auto estimate = [](const Estimate& e) { return Json{{"e", e.e}, {"u", e.u}}; };
+    Json queries = Json::array();
+    for (const Answer& a : program->answers)
+      queries.push_back({{"q", a.q},
+                         {"uncertainties_in_y", estimate(a.y)},
+                         {"uncertainties_in_x_and_y", estimate(a.xy)},
+                         {"full_monte_carlo", estimate(a.mc)}});
+    doc["queries"] = queries;
+  }
+  return shortestNumbers(doc.dump(2, ' ', false, Json::error_handler_t::replace)) + "\n";
 }
 
 }  // namespace tarvel

@@ -2,12 +2,12 @@
 // work is the one-thread run's, done ahead: nothing a worker does is seen
 // before the main thread takes it over in the run's own order, and whatever
 // would have ended the run is done again in its turn, the one-thread way.
+#include <fenv.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cerrno>
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -64,8 +64,6 @@ void await(Ready ready, const Word& word, Value seen) {
   }
 }
 
-int resolvedThreads(const RunState& s) { return s.threads > 0 ? std::min(s.threads, kMaxThreads) : threadCount(); }
-
 // Hands out the items 0 .. count-1 in chunks to the threads of a job.
 class Chunks {
  public:
@@ -94,18 +92,17 @@ class Chunks {
 // order: the trial's common deviate, then for each point that of its
 // quenching index and that of its efficiency; point i at qfit(i * stride).
 template <class Deviate>
-void perturb(const RunState& s, Deviate deviate, double* qfit, double* efit, double* sfit, int stride = 1) {
-  const double* qe = s.qe.data();
-  const double* uqe = s.uqe.data();
-  const double* e = s.e.data();
-  const double* ue = s.ue.data();
-  const double rdev = deviate() * s.urel;
-  for (int i = 0; i < s.npt; ++i) {
+void perturb(const Points& p, Deviate deviate, double* qfit, double* efit, int stride = 1) {
+  const double* qe = p.qe.data();
+  const double* uqe = p.uqe.data();
+  const double* e = p.e.data();
+  const double* ue = p.ue.data();
+  const double rdev = deviate() * p.urel;
+  for (int i = 0; i < p.npt; ++i) {
     const double gq = deviate();
     qfit[i * stride] = qe[i] + uqe[i] * gq;
     const double ge = deviate();
     efit[i * stride] = e[i] * (1.0 + rdev) + ue[i] * ge;
-    if (sfit != nullptr) sfit[i] = ue[i];
   }
 }
 
@@ -116,7 +113,7 @@ void perturb(const RunState& s, Deviate deviate, double* qfit, double* efit, dou
 class WorkerPool {
  public:
   explicit WorkerPool(int threads) {
-    for (int i = 1; i < threads; ++i) {
+    for (int i = 1; i < std::min(threads, kMaxThreads); ++i) {
       try {
         workers_.emplace_back([this, i] { loop(i); });
       } catch (...) {
@@ -152,9 +149,18 @@ class WorkerPool {
     start(job);
     finish();
   }
+  // Waits for the workers' part of the job under way, without joining it.
+  void wait() {
+    for (int left = pending_.load(); left != 0; left = pending_.load())
+      await([this] { return pending_.load() == 0; }, pending_, left);
+  }
 
  private:
   void loop(int index) {
+    // No traps, whatever the thread that made the pool had: a worker's
+    // floating-point errors are found by the checks of its trials.
+    fenv_t env;
+    feholdexcept(&env);
     unsigned seen = 0;
     for (;;) {
       await([this, seen] { return generation_.load() != seen; }, generation_, seen);
@@ -177,7 +183,7 @@ class WorkerPool {
 // join them and waits.
 class SpreadWork {
  public:
-  SpreadWork(RunState& s, WorkerPool& pool);
+  SpreadWork(Run& s, WorkerPool& pool);
   ~SpreadWork();
   SpreadWork(const SpreadWork&) = delete;
   SpreadWork& operator=(const SpreadWork&) = delete;
@@ -190,7 +196,7 @@ class SpreadWork {
  private:
   void spread(int i, View<double> sample);
 
-  RunState& s;
+  Run& s;
   WorkerPool& pool;
   Vec<double> samples;  // each thread's kTrials efficiencies
   std::unique_ptr<Chunks> chunks;
@@ -198,24 +204,23 @@ class SpreadWork {
   bool running = false;
 };
 
-int threadCount() {
-  if (const char* v = std::getenv("TARVEL_THREADS"); v != nullptr && *v != '\0') {
-    char* end = nullptr;
-    errno = 0;
-    const long n = std::strtol(v, &end, 10);
-    if (*end == '\0' && errno == 0 && n >= 1 && n <= kMaxThreads) return static_cast<int>(n);
-  }
-  const unsigned cores = std::thread::hardware_concurrency();
-  return cores == 0 ? 1 : static_cast<int>(std::min<unsigned>(cores, kMaxThreads));
-}
+struct Workspace::Impl {
+  explicit Impl(int threads)
+      : pool(threads > 0 ? threads
+                         : std::max(1, static_cast<int>(std::min<unsigned>(std::thread::hardware_concurrency(),
+                                                                           kMaxThreads)))) {}
+  WorkerPool pool;
+};
 
-WorkerPool* runPool(RunState& s) {
-  const int threads = resolvedThreads(s);
-  if (!s.pool || s.pool->size() > threads) s.pool = std::make_shared<WorkerPool>(threads);
-  return s.pool.get();
-}
+Workspace::Workspace(int threads) : impl_(std::make_unique<Impl>(threads)) {}
 
-bool efficienciesBounded(const RunState& s, const double* a) {
+Workspace::~Workspace() = default;
+
+int Workspace::threads() const { return impl_->pool.size(); }
+
+WorkerPool& workspacePool(Workspace& w) { return w.impl().pool; }
+
+bool efficienciesBounded(const Run& s, const double* a) {
   // Every term and every partial sum of the efficiency stays below the sum
   // of qpow(j) * |a(j)|, within rounding; 2^1019 leaves room for both.
   constexpr double kLimit = 0x1p1019;
@@ -238,8 +243,6 @@ bool efficienciesBounded(const RunState& s, const double* a) {
 struct ParallelTrials::Impl {
   struct Result {
     double a[kSlots];
-    double chi2;
-    int niter;
     bool ok;
   };
   // The draws of a block of trials: the points of the unit disc that gasdev
@@ -250,20 +253,43 @@ struct ParallelTrials::Impl {
     bool hasLead = false;
     double lead = 0.0;
     Vec<double> disc;  // v1, v2 of point p at 2p, 2p + 1
+
+    // Trial k's deviates, in the order gasdev gives them: the block's lead,
+    // then the two of each point of the disc (v2 * factor first, then
+    // v1 * factor), factor(p) giving the factor of point p.
+    template <class Factor>
+    auto deviates(int k, long long perTrial, Factor factor) const {
+      long long d = static_cast<long long>(k - first) * perTrial - (hasLead ? 1 : 0);
+      return [this, d, factor]() mutable -> double {
+        const long long at = d++;
+        if (at < 0) return lead;
+        const long long p = at / 2;
+        const double* point = disc.data() + 2 * p;
+        return (at % 2 == 0 ? point[1] : point[0]) * factor(p);
+      };
+    }
+    // The disc point that trial k's deviate number `at` (from 0) comes from.
+    long long pointOf(int k, long long perTrial, long long at = 0) const {
+      return std::max(static_cast<long long>(k - first) * perTrial - (hasLead ? 1 : 0) + at, 0LL) / 2;
+    }
   };
 
-  RunState& s;
+  Run& s;
+  const Points& pts;
   WorkerPool& pool;
+  int ncoef;
   int blockSize = 1;
   int perTrial = 1;  // deviates a trial takes
   Block blocks[2];
   int current = 0;  // the block being taken
   bool started = false;
+  bool inFlight = false;  // the workers may be on a block
   // Per block: the results, the hand-out of its trials and the job.
   Vec<Result> results[2];
   Chunks chunks[2];
   std::function<void(int)> jobs[2];
   Vec<double> scratch;  // each thread's perturbed points: qfit and efit, 2 npt from 2 npt * index
+  Vec<double> qfit, efit;  // a trial to be refitted on the main thread
   // Refits kLanes at a time: the weights of the points, and each thread's
   // lanes of points (x, y and the powers) and factors of the disc's points,
   // laneSize from laneSize * index.
@@ -271,22 +297,24 @@ struct ParallelTrials::Impl {
   long long laneSize = 0;
   Vec<double> weight, laneScratch;
 
-  Impl(RunState& st, WorkerPool& workers) : s(st), pool(workers) {
-    perTrial = iadd(imul(2, s.npt), 1);
+  Impl(Run& st, WorkerPool& workers) : s(st), pts(st.pts), pool(workers), ncoef(st.fit->ncoef) {
+    const int npt = pts.npt;
+    perTrial = iadd(imul(2, npt), 1);
     // Per trial, the two coordinates of half a point of the disc a deviate.
     const long long bytes = (static_cast<long long>(perTrial) + 1) * static_cast<long long>(sizeof(double));
     blockSize = static_cast<int>(std::min<long long>(kMaxBlock, std::max(kBlockBytes / bytes, 2LL * pool.size())));
     for (Block& b : blocks) b.disc.allocate(iadd(imul(blockSize, perTrial), 3));
-    scratch.allocate(imul(imul(2, s.npt), pool.size()));
-    laneSize = 2LL * s.npfit * kLanes + ajustLanesScratch(s.ncoef, s.npfit) + factorsOfLanes();
-    lanes = ajustLanesAvailable() && laneSize * pool.size() <= kLaneDoubles && s.npfit == s.npt && s.ncoef >= 1 &&
-            s.ncoef <= kSlots;
-    // Weights that cannot overflow or divide by zero (the main thread's traps are on).
-    for (int i = 1; i <= s.npfit && lanes; ++i) lanes = PolyBasis::bounded(0.0, s.ue(i), kSlots);
+    scratch.allocate(imul(imul(2, npt), pool.size()));
+    qfit.allocate(npt);
+    efit.allocate(npt);
+    laneSize = 2LL * npt * kLanes + ajustLanesScratch(ncoef, npt) + factorsOfLanes();
+    lanes = ajustLanesAvailable() && laneSize * pool.size() <= kLaneDoubles && ncoef >= 1 && ncoef <= kSlots;
+    // Weights that cannot overflow or divide by zero.
+    for (int i = 1; i <= npt && lanes; ++i) lanes = PolyBasis::bounded(0.0, pts.ue(i), kSlots);
     if (lanes) {
-      weight.allocate(s.npfit);
-      for (int i = 0; i < s.npfit; ++i) {
-        const double sig = s.ue.data()[i];
+      weight.allocate(npt);
+      for (int i = 0; i < npt; ++i) {
+        const double sig = pts.ue.data()[i];
         weight.data()[i] = 1.0 / (sig * sig);
       }
       laneScratch.allocate(static_cast<int>(laneSize * pool.size()));
@@ -297,42 +325,45 @@ struct ParallelTrials::Impl {
     }
   }
 
+  // A block that the workers are still on is given up before its memory is.
+  ~Impl() {
+    if (!inFlight) return;
+    for (Chunks& c : chunks) c.cancel();
+    pool.wait();
+  }
+
   // Draws the points of the disc for the block of trials from `first` on, in
   // order on the one random sequence, and leaves gasdev as the trials' own
   // calls would.
   void draw(Block& b, int first, int size) {
     b.first = first;
     b.count = std::min(size, kTrials - first + 1);
-    GasdevState& g = gasdevState();
+    GasdevState& g = s.normal;
     b.hasLead = g.waiting != 0;
     b.lead = g.spare;
     const long long fresh = static_cast<long long>(b.count) * perTrial - (b.hasLead ? 1 : 0);
     const long long points = (fresh + 1) / 2;
     double* disc = b.disc.data();
-    gasdevPoints(s.seed, points, disc);
+    gasdevPoints(s.seed, s.uniform, points, disc);
     const double* last = disc + 2 * (points - 1);
     g.spare = last[0] * gasdevFactor(last[0], last[1]);
     g.waiting = fresh % 2 == 1 ? 1 : 0;
   }
 
-  // Trial k's perturbed points from its deviates: those gasdev gives in turn.
-  void trialPoints(const Block& b, int k, double* qfit, double* efit, double* sfit) const {
-    long long d = static_cast<long long>(k - b.first) * perTrial - (b.hasLead ? 1 : 0);
+  // Trial k's perturbed points from its deviates, each point's factor formed
+  // as it is reached.
+  void trialPoints(const Block& b, int k, double* q, double* e) const {
     const double* disc = b.disc.data();
     double fac = 0.0;
     long long facPoint = -1;  // the point whose factor fac is
-    auto next = [&]() -> double {
-      const long long at = d++;
-      if (at < 0) return b.lead;
-      const long long p = at / 2;
-      const double* point = disc + 2 * p;
+    auto factor = [&fac, &facPoint, disc](long long p) {
       if (p != facPoint) {
-        fac = gasdevFactor(point[0], point[1]);
+        fac = gasdevFactor(disc[2 * p], disc[2 * p + 1]);
         facPoint = p;
       }
-      return at % 2 == 0 ? point[1] * fac : point[0] * fac;
+      return fac;
     };
-    perturb(s, next, qfit, efit, sfit);
+    perturb(pts, b.deviates(k, perTrial, std::ref(factor)), q, e);
   }
 
   // Refits the trials of block c on thread `index`; the main thread first
@@ -341,20 +372,18 @@ struct ParallelTrials::Impl {
     const TrialScope trial;
     const Block& b = blocks[c];
     if (index == 0 && b.first + b.count <= kTrials) draw(blocks[1 - c], b.first + b.count, blockSize);
-    double* const qfit = scratch.data() + static_cast<std::size_t>(2 * s.npt) * static_cast<std::size_t>(index);
-    double* const efit = qfit + s.npt;
-    double covar[kSlots * kSlots];
+    double* const q = scratch.data() + static_cast<std::size_t>(2 * pts.npt) * static_cast<std::size_t>(index);
+    double* const e = q + pts.npt;
     int begin, end;
     while (chunks[c].next(begin, end)) {
       for (int t = begin; t < end;) {
         const int k = b.first + t;
         const int n = std::min(kLanes, end - t);
-        // The last trial is fitted alone: the run keeps its covariance.
-        if (lanes && n >= 2 && k + n - 1 < kTrials) {
-          fitLanes(c, k, n, index, qfit, efit, covar);
+        if (lanes && n >= 2) {
+          fitLanes(c, k, n, index, q, e);
           t += n;
         } else {
-          fit(c, k, qfit, efit, covar);
+          fit(c, k, q, e);
           t += 1;
         }
       }
@@ -366,49 +395,37 @@ struct ParallelTrials::Impl {
 
   // Refits the n trials from k on, kLanes at a time (the last lanes again
   // the last trial); if any would not go through, each again on its own.
-  void fitLanes(int c, int k, int n, int index, double* qfit, double* efit, double* covar) {
+  void fitLanes(int c, int k, int n, int index, double* q, double* e) {
     const Block& b = blocks[c];
+    const int npt = pts.npt;
     double* const x = laneScratch.data() + laneSize * index;
-    double* const y = x + static_cast<std::ptrdiff_t>(s.npfit) * kLanes;
-    double* const powers = y + static_cast<std::ptrdiff_t>(s.npfit) * kLanes;
-    double* const fac = powers + ajustLanesScratch(s.ncoef, s.npfit);
+    double* const y = x + static_cast<std::ptrdiff_t>(npt) * kLanes;
+    double* const powers = y + static_cast<std::ptrdiff_t>(npt) * kLanes;
+    double* const fac = powers + ajustLanesScratch(ncoef, npt);
     double a[kLanes][9];
     bool ok = true;
     try {
       // The factors of the disc's points p0 .. p1 that the trials' deviates
       // come from, all at once; then each trial's points, as trialPoints
       // makes them.
-      const long long lead = b.hasLead ? 1 : 0;
-      const long long d0 = static_cast<long long>(k - b.first) * perTrial - lead;
-      const long long d1 = static_cast<long long>(k + n - b.first) * perTrial - lead;
-      const long long p0 = std::max(d0, 0LL) / 2;
-      const double* disc = b.disc.data();
-      gasdevFactors(disc + 2 * p0, (d1 - 1) / 2 - p0 + 1, fac);
-      for (int l = 0; l < kLanes; ++l) {
-        long long d = static_cast<long long>(k + std::min(l, n - 1) - b.first) * perTrial - lead;
-        auto next = [&]() -> double {
-          const long long at = d++;
-          if (at < 0) return b.lead;
-          const long long p = at / 2;
-          return (at % 2 == 0 ? disc[2 * p + 1] : disc[2 * p]) * fac[p - p0];
-        };
-        perturb(s, next, x + l, y + l, nullptr, kLanes);
-      }
-      for (int i = 0; i < s.npfit * kLanes; ++i) ok = ok & PolyBasis::bounded(x[i], s.ue.data()[i / kLanes], kSlots);
-      ok = ok && ajustLanes(s.ncoef, s.npfit, x, y, weight.data(), s.asave.data(), powers, a) && !trapFlagsRaised();
+      const long long p0 = b.pointOf(k, perTrial);
+      const long long p1 = b.pointOf(k + n - 1, perTrial, perTrial - 1);
+      gasdevFactors(b.disc.data() + 2 * p0, p1 - p0 + 1, fac);
+      auto factor = [fac, p0](long long p) { return fac[p - p0]; };
+      for (int l = 0; l < kLanes; ++l) perturb(pts, b.deviates(k + std::min(l, n - 1), perTrial, factor), x + l, y + l, kLanes);
+      for (int i = 0; i < npt * kLanes; ++i) ok = ok & PolyBasis::bounded(x[i], pts.ue.data()[i / kLanes], kSlots);
+      ok = ok && ajustLanes(ncoef, npt, x, y, weight.data(), s.fit->asave.data(), powers, a) && !trapFlagsRaised();
     } catch (const TrialAbandoned&) {
       ok = false;
     }
     if (!ok) {
       clearTrapFlags();
-      for (int l = 0; l < n; ++l) fit(c, k + l, qfit, efit, covar);
+      for (int l = 0; l < n; ++l) fit(c, k + l, q, e);
       return;
     }
     for (int l = 0; l < n; ++l) {
       Result r;
       std::memcpy(r.a, a[l], sizeof r.a);
-      r.chi2 = 0.0;
-      r.niter = 0;
       r.ok = efficienciesBounded(s, r.a);
       results[c].data()[k + l - b.first] = r;
     }
@@ -418,27 +435,29 @@ struct ParallelTrials::Impl {
   void launch(int c) {
     chunks[c].reset(blocks[c].count, pool.size(), lanes ? kLanes : 1);
     pool.start(jobs[c]);
+    inFlight = true;
   }
 
-  void fit(int c, int k, double* qfit, double* efit, double* covar) {
+  void fit(int c, int k, double* q, double* e) {
     const Block& b = blocks[c];
     // The fit works on this thread's own copy; the block's result is written
     // once at the end (the results of neighbouring trials share cache lines).
     Result r;
     int ifit[kSlots];
+    double covar[kSlots * kSlots], chi2;
+    int niter;
     for (int j = 0; j < kSlots; ++j) {
-      r.a[j] = j < s.ncoef ? s.asave.data()[j] : 0.0;
-      ifit[j] = j < s.ncoef ? 1 : 0;
+      r.a[j] = j < ncoef ? s.fit->asave.data()[j] : 0.0;
+      ifit[j] = j < ncoef ? 1 : 0;
     }
     try {
-      trialPoints(b, k, qfit, efit, nullptr);
-      AJUST(qfit, efit, s.ue.data(), s.npfit, r.a, kSlots, covar, r.chi2, r.niter, ifit);
+      trialPoints(b, k, q, e);
+      AJUST(q, e, pts.ue.data(), pts.npt, r.a, kSlots, covar, chi2, niter, ifit);
       r.ok = !trapFlagsRaised() && efficienciesBounded(s, r.a);
     } catch (const TrialAbandoned&) {
       r.ok = false;
     }
     if (!r.ok) clearTrapFlags();
-    if (r.ok && k == kTrials) std::memcpy(s.covtrial.data(), covar, sizeof(double) * kSlots * kSlots);
     results[c].data()[k - b.first] = r;
   }
 
@@ -458,24 +477,20 @@ struct ParallelTrials::Impl {
       // them; then start the next block, which the workers fit while this
       // one is taken over.
       pool.finish();
+      inFlight = false;
       if (b.first + b.count <= kTrials) launch(1 - current);
       // The coefficients of the trials that went through, into aset.
       for (int t = 0; t < b.count; ++t)
-        if (res[t].ok) std::memcpy(s.aset.column(b.first + t), res[t].a, sizeof(double) * s.ncoef);
+        if (res[t].ok) std::memcpy(s.fit->aset.column(b.first + t), res[t].a, sizeof(double) * ncoef);
     }
     const Result& r = res[k - b.first];
-    if (!r.ok || k == kTrials) trialPoints(b, k, s.qfit.data(), s.efit.data(), s.sfit.data());
     // A trial that would have ended the run does so here, the one-thread way:
-    // in its draws above (traps on), or in its fit.
-    if (!r.ok) return Turn::refit;
+    // in its draws (on this thread), or in its fit.
+    if (!r.ok) {
+      trialPoints(b, k, qfit.data(), efit.data());
+      return Turn::refit;
+    }
     if (k == kTrials) {
-      // The run keeps the last trial's values.
-      for (int j = 1; j <= kSlots; ++j) {
-        s.a(j) = r.a[j - 1];
-        s.ifit(j) = j <= s.ncoef ? 1 : 0;
-      }
-      s.chi2 = r.chi2;
-      s.niter = r.niter;
       // aset is complete: the threads start on the residual table's spreads
       // while the main thread reports.
       s.spreads = std::make_shared<SpreadWork>(s, pool);
@@ -485,32 +500,34 @@ struct ParallelTrials::Impl {
   }
 };
 
-ParallelTrials::ParallelTrials(RunState& s) {
+ParallelTrials::ParallelTrials(Run& s) {
   // The largest power of every slot over the points, for efficienciesBounded.
   double p[kSlots];
   for (double& m : s.qpow) m = 0.0;
-  for (int i = 1; i <= s.npt; ++i) {
-    powers(s.qe(i), kSlots, p);
+  for (int i = 1; i <= s.pts.npt; ++i) {
+    powers(s.pts.qe(i), kSlots, p);
     for (int j = 0; j < kSlots; ++j) s.qpow[j] = std::max(s.qpow[j], std::fabs(p[j]));
   }
   // Spreads of an earlier Monte Carlo phase that nobody took.
   if (s.spreads) s.spreads.reset();
-  impl_ = std::make_unique<Impl>(s, *runPool(s));
+  impl_ = std::make_unique<Impl>(s, s.pool);
 }
 
 ParallelTrials::~ParallelTrials() = default;
 
 Turn ParallelTrials::take(int k) { return impl_->take(k); }
 
+TrialPoints ParallelTrials::points() const { return {impl_->qfit.data(), impl_->efit.data(), impl_->pts.ue.data()}; }
+
 // ---------------------------------------------------------------- spreads
 
-SpreadWork::SpreadWork(RunState& st, WorkerPool& workers) : s(st), pool(workers) {
-  mean.allocate(s.npt);
-  sdev.allocate(s.npt);
-  ok.allocate(s.npt);
+SpreadWork::SpreadWork(Run& st, WorkerPool& workers) : s(st), pool(workers) {
+  mean.allocate(s.pts.npt);
+  sdev.allocate(s.pts.npt);
+  ok.allocate(s.pts.npt);
   samples.allocate(imul(kTrials, pool.size()));
   chunks = std::make_unique<Chunks>();
-  chunks->reset(s.npt, pool.size());
+  chunks->reset(s.pts.npt, pool.size());
   job = [this](int index) {
     const TrialScope trial;
     const View<double> sample{samples.data() + static_cast<std::size_t>(kTrials) * index, kTrials};
@@ -523,7 +540,7 @@ SpreadWork::SpreadWork(RunState& st, WorkerPool& workers) : s(st), pool(workers)
 // Spreads that nobody takes are not computed further.
 SpreadWork::~SpreadWork() {
   chunks->cancel();
-  finish();
+  if (running) pool.wait();
 }
 
 void SpreadWork::start() {
@@ -539,7 +556,7 @@ void SpreadWork::finish() {
 
 void SpreadWork::spread(int i, View<double> sample) {
   try {
-    efficiencies(sample.p, s.aset.column(1), kSlots, kTrials, s.qe.data()[i], kSlots);
+    efficiencies(sample.p, s.fit->aset.column(1), kSlots, kTrials, s.pts.qe.data()[i], kSlots);
     MOYSDEV(View<const double>{sample.p, kTrials}, mean.data()[i], sdev.data()[i], kTrials);
     ok.data()[i] = trapFlagsRaised() ? 0 : 1;
   } catch (const TrialAbandoned&) {
@@ -548,10 +565,10 @@ void SpreadWork::spread(int i, View<double> sample) {
   if (ok.data()[i] == 0) clearTrapFlags();
 }
 
-TrialSpreads::TrialSpreads(RunState& s) : s_(s) {
+TrialSpreads::TrialSpreads(Run& s) : s_(s) {
   work_ = std::move(s.spreads);
   if (!work_) {
-    work_ = std::make_shared<SpreadWork>(s, *runPool(s));
+    work_ = std::make_shared<SpreadWork>(s, s.pool);
     work_->start();
   }
   work_->finish();
@@ -559,17 +576,15 @@ TrialSpreads::TrialSpreads(RunState& s) : s_(s) {
 
 TrialSpreads::~TrialSpreads() = default;
 
-void TrialSpreads::take(int i) const {
-  if (work_->ok(i) != 0) {
-    s_.emean = work_->mean(i);
-    s_.esd = work_->sdev(i);
-    return;
-  }
-  const double q = s_.qe(i);
-  double* const sample = s_.esample.data();
+std::pair<double, double> TrialSpreads::take(int i) const {
+  if (work_->ok(i) != 0) return {work_->mean(i), work_->sdev(i)};
+  const double q = s_.pts.qe(i);
+  Vec<double> sample(kTrials);
   for (int k = 1; k <= kTrials; ++k)
-    EFFICIENCY(sample[k - 1], View<const double>{s_.aset.column(k), kSlots}, q, kSlots);
-  MOYSDEV(View<const double>{sample, kTrials}, s_.emean, s_.esd, kTrials);
+    EFFICIENCY(sample(k), View<const double>{s_.fit->aset.column(k), kSlots}, q, kSlots);
+  double mean, sdev;
+  MOYSDEV(View<const double>{sample.data(), kTrials}, mean, sdev, kTrials);
+  return {mean, sdev};
 }
 
 }  // namespace tarvel

@@ -1,25 +1,17 @@
-// The phases of the calibration run. The run reads control.dat and the calibration data file, fits a polynomial
-// by weighted least squares, refits it in 10000 Monte Carlo trials that
-// perturb both coordinates, prints the coefficients, their covariance and a
-// residual table, tabulates the curve into courbe.dat and answers efficiency
-// queries at the console. Every phase works on the one run state below.
+// The phases of the calibration run: the table of calibration points, the
+// weighted polynomial fit, 10000 Monte Carlo trials that perturb both
+// coordinates and refit, the coefficients, their covariance and a residual
+// table, the curve table, and the answers to queries. Every phase works on
+// the run and writes its report through it.
+#include "run/run.h"
+
 #include <cmath>
-#include <cstdio>
 #include <string>
 
 #include "fit/ajust.h"
-#include "records/format.h"
-#include "records/listin.h"
 #include "records/listout.h"
-#include "records/runtime.h"
-#include "records/units.h"
 #include "stats/calib.h"
 #include "stats/gammq.h"
-#include "stats/gasdev.h"
-#include "run/options.h"
-#include "run/record.h"
-#include "run/run.h"
-#include "run/warnings.h"
 
 namespace tarvel {
 
@@ -37,361 +29,334 @@ constexpr const char* kCurveRow = "(1X,F8.4,2X,F6.4,2X,F6.4)";
 constexpr const char* kAnswer =
     "(1X,'Quenching index:',2X,F7.2,2X,'Detection efficiency:',F6.4,1X,'+/-',F6.4)";
 
-FrameScope* mainFrame = nullptr;
-// Marks the statement under way in the main program's traceback frame.
-#define STMT() (mainFrame ? mainFrame->at(__LINE__) : void())
+// Marks statement n of the main program.
+#define STMT(n) s.main.at(n)
 
 View<const double> view(const Vec<double>& v) { return {v.data(), v.size()}; }
 View2<const double> view(const Mat<double>& m) { return {m.data(), m.rows(), m.cols()}; }
 
+std::vector<double> leading(const Vec<double>& v, int n) { return {v.data(), v.data() + n}; }
+
+// The leading n x n block, column by column; `plus` (when given) added
+// element by element.
+Matrix block(const Mat<double>& m, int n, const Mat<double>* plus = nullptr) {
+  Matrix b{n, {}};
+  for (int c = 1; c <= n; ++c)
+    for (int r = 1; r <= n; ++r) b.values.push_back(plus ? m(r, c) + (*plus)(r, c) : m(r, c));
+  return b;
+}
+
+// Square roots of the diagonal.
+std::vector<double> deviations(const Matrix& m) {
+  std::vector<double> d;
+  for (int i = 1; i <= m.n; ++i) d.push_back(std::sqrt(m(i, i)));
+  return d;
+}
+
+// Efficiency of the fit with uncertainties in x and y at q, and its combined
+// standard deviation.
+Estimate curvePoint(const FittedCurve& c, double q) {
+  Estimate r;
+  double sdfit, sdmc;
+  EFFICIENCY(r.e, view(c.amc), q, kSlots);
+  SDEFFIC(view(c.cov), q, sdfit, kSlots);
+  SDEFFIC(view(c.covmc), q, sdmc, kSlots);
+  r.u = msqrt(sdmc * sdmc + sdfit * sdfit);
+  return r;
+}
+
 }  // namespace
+
+void Report::writeRecord(int unit, std::string_view record) {
+  // A value that went wrong in the statement writing it ends the run first.
+  checkFloatingPoint();
+  if (observer_ != nullptr) observer_->record(unit, record);
+}
+
+void Report::list(int unit, std::initializer_list<ListOutItem> items) { writeList(*this, unit, items); }
+
+void Report::both(std::initializer_list<ListOutItem> items) {
+  writeList(*this, kConsole, items);
+  writeList(*this, kResults, items);
+}
+
+void Report::formatted(int unit, const char* fmt, std::initializer_list<FmtItem> items) {
+  writeFormatted(*this, unit, fmt, items);
+}
+
+void Report::bothFormatted(const char* fmt, std::initializer_list<FmtItem> items) {
+  writeFormatted(*this, kConsole, fmt, items);
+  writeFormatted(*this, kResults, fmt, items);
+}
 
 const char* fitVerdict(float Q) {
   const double q = Q;
   return q > 0.01 ? " Goodness of fit believable" : q > 0.001 ? " Not so good fit!" : " Bad fit!";
 }
 
-// End step: every way of ending the run comes through here.
-void endStep(int status) {
-  STMT();
-  closeUnit(kResults);
-  stopRun(status);
-}
-
-namespace {
-
-// A file that cannot be opened ends the run; standard output keeps its
-// stop text, standard error names the file, and the status tells the caller.
-[[noreturn]] void failedOpen(const char* what, const OpenResult& r) {
-  consoleFlush();
-  std::fprintf(stderr, "tarvel1: cannot open %s '%s': %s\n", what, printable(r.name).c_str(), r.reason.c_str());
-  endStep(2);
-}
-
-void bothList(std::initializer_list<ListOutItem> items) {
-  writeList(kConsole, items);
-  writeList(kResults, items);
-}
-
-void bothFormatted(const char* fmt, std::initializer_list<FmtItem> items) {
-  writeFormatted(kConsole, fmt, items);
-  writeFormatted(kResults, fmt, items);
-}
-
-}  // namespace
-
-// Reads control.dat, the data file and opens the results file; prints the
-// table of calibration points.
-void startUp(RunState& s) {
-  s.seed = -911;
-  STMT();
-  OpenResult r = openUnit(kInput, "control.dat", Status::Old);
-  if (!r.ok) failedOpen("control file", r);
-  protectUnitFile(kInput);
-  const std::string control = r.name;
-  STMT();
-  readList(kInput, {listTarget(s.label, kLabelLength)});
-  STMT();
-  readList(kInput, {listTarget(s.datfile, kNameLength), listTarget(s.label, kLabelLength)});
-  STMT();
-  readList(kInput, {listTarget(s.ncoef), listTarget(s.label, kLabelLength)});
-  if (s.ncoef < 0 || s.ncoef > 8)
-    fatalIo(err::kBadValue, "READ", control,
-            "polynomial order " + std::to_string(s.ncoef) + " is outside 0 to 8");
-  for (int k = 1; k <= 6; ++k) {
-    STMT();
-    readList(kInput, {listTarget(s.opt[k]), listTarget(s.label, kLabelLength)});
-  }
-  STMT();
-  readList(kInput, {listTarget(s.resfile, kNameLength), listTarget(s.label, kLabelLength)});
-  closeUnit(kInput);
-
-  STMT();
-  r = openUnit(kInput, s.datfile, Status::Old);
-  if (!r.ok) failedOpen("data file", r);
-  protectUnitFile(kInput);
-  const std::string data = r.name;
-  STMT();
-  r = openUnit(kResults, s.resfile, Status::Unknown);
-  if (!r.ok) failedOpen("results file", r);
-  protectUnitFile(kResults);
-
-  STMT();
-  readList(kInput, {listTarget(s.npt), listTarget(s.urel)});
-  if (s.npt < 1) fatalIo(err::kBadValue, "READ", data, "point count " + std::to_string(s.npt) + " is below 1");
-  s.npfit = s.npt;
-  STMT();
-  if (s.npt < iadd(s.ncoef, 1))
-    fatalIo(err::kBadValue, "READ", data, "point count " + std::to_string(s.npt) + " is below the " +
-            std::to_string(s.ncoef + 1) + " coefficients of an order " + std::to_string(s.ncoef) + " fit");
-  if (s.opt[1] == 1 && s.npt == iadd(s.ncoef, 1))  // the report divides chi2 by npt - ncoef
-    fatalIo(err::kBadValue, "READ", data, "as many points as coefficients leave no degree of freedom for reduced chi2");
-  STMT();
-  for (Vec<double>* v : {&s.qe, &s.uqe, &s.e, &s.ue, &s.qfit, &s.efit, &s.sfit}) v->allocate(s.npt);
-  // Nothing else grows with the points: a trial keeps only its coefficients.
-
-  for (int i = 1; i <= s.npt; ++i) {
-    STMT();
-    readList(kInput, {listTarget(s.qe(i)), listTarget(s.uqe(i)), listTarget(s.e(i)), listTarget(s.ue(i))});
-    // The range of the calibration starts from the first point, so indices
-    // above 1000 or below 0 get their true limits.
-    if (i == 1) s.qmin = s.qmax = s.qe(1);
-    if (s.qe(i) < s.qmin) s.qmin = s.qe(i);
-    if (s.qe(i) > s.qmax) s.qmax = s.qe(i);
-  }
-  warnAboutPoints(s);
-  recordStart(s);
-  closeUnit(kInput);
-  STMT();
-  s.ncoef = iadd(s.ncoef, 1);
-  s.chi2prev = 1e10;
-
-  STMT();
-  writeFormatted(kConsole, kEchoHead, {});
-  for (int i = 1; i <= s.npt; ++i) {
-    s.qfit(i) = s.qe(i);
-    s.efit(i) = s.e(i);
-    s.sfit(i) = s.ue(i);
-    STMT();
-    writeFormatted(kConsole, kEchoRow, {s.qfit(i), 100.0 * s.efit(i), 100.0 * s.sfit(i)});
+// The table of calibration points, efficiencies in percent.
+void echoPoints(Run& s) {
+  STMT(149);
+  s.out.formatted(kConsole, kEchoHead, {});
+  for (int i = 1; i <= s.pts.npt; ++i) {
+    STMT(155);
+    s.out.formatted(kConsole, kEchoRow, {s.pts.qe(i), 100.0 * s.pts.e(i), 100.0 * s.pts.ue(i)});
   }
 }
 
 // Weighted fit with uncertainties in y, its report, the dropping of a
 // negligible highest coefficient and the coefficient listing.
-void weightedFit(RunState& s) {
+void weightedFit(Run& s) {
+  FittedCurve& c = *s.fit;
+  const Points& p = s.pts;
+  Vec<double> a(kSlots);
+  Vec<int> ifit(kSlots);
+  double chi2 = 0.0, chi2prev = 1e10;
+  int niter = 0;
   for (;;) {
     for (int i = 1; i <= kSlots; ++i) {
-      s.ifit(i) = i <= s.ncoef ? 1 : 0;
-      s.a(i) = i <= s.ncoef ? 1.0 : 0.0;
+      ifit(i) = i <= c.ncoef ? 1 : 0;
+      a(i) = i <= c.ncoef ? 1.0 : 0.0;
     }
-    STMT();
-    AJUST(s.qfit.data(), s.efit.data(), s.sfit.data(), s.npfit, s.a.data(), kSlots, s.cov.data(), s.chi2, s.niter,
-          s.ifit.data());
-    if (s.opt[1] == 1) {
-      writeList(kConsole, {});
-      writeList(kResults, {});
-      STMT();
-      bothList({listInt(isub(s.ncoef, 1)), listText(" order polynomial fit with uncertainties in y")});
-      STMT();
-      const double reduced = s.chi2 / static_cast<double>(isub(s.npfit, s.ncoef));
-      writeList(kConsole, {listText("reduced chi2="), listReal(reduced)});
-      writeList(kConsole, {});
-      writeList(kResults, {listText("reduced chi2="), listReal(reduced)});
-      writeList(kResults, {});
-      STMT();
+    STMT(168);
+    AJUST(p.qe.data(), p.e.data(), p.ue.data(), p.npt, a.data(), kSlots, c.cov.data(), chi2, niter, ifit.data());
+    WeightedFit fit{isub(c.ncoef, 1), leading(a, c.ncoef), block(c.cov, c.ncoef), chi2, {}, {}, {}};
+    if (p.npt > c.ncoef) fit.reducedChi2 = chi2 / static_cast<double>(p.npt - c.ncoef);
+    if (s.sw.printFits) {
+      s.out.list(kConsole, {});
+      s.out.list(kResults, {});
+      STMT(174);
+      s.out.both({listInt(isub(c.ncoef, 1)), listText(" order polynomial fit with uncertainties in y")});
+      STMT(176);
+      const double reduced = chi2 / static_cast<double>(isub(p.npt, c.ncoef));
+      s.out.list(kConsole, {listText("reduced chi2="), listReal(reduced)});
+      s.out.list(kConsole, {});
+      s.out.list(kResults, {listText("reduced chi2="), listReal(reduced)});
+      s.out.list(kResults, {});
+      STMT(182);
       // The chi-square probability of npt - ncoef degrees of freedom.
-      const double shape = static_cast<double>(isub(s.npt, s.ncoef)) / 2.0;
-      s.Q = static_cast<float>(gammq(shape, s.chi2 / 2.0));
-      if (s.opt[4] == 1) {
-        writeList(kConsole, {listText("Q="), listReal32(s.Q)});
-        writeList(kConsole, {listText(fitVerdict(s.Q))});
+      const double shape = static_cast<double>(isub(p.npt, c.ncoef)) / 2.0;
+      const float Q = static_cast<float>(gammq(shape, chi2 / 2.0));
+      fit.Q = Q;
+      if (s.sw.probability) {
+        s.out.list(kConsole, {listText("Q="), listReal32(Q)});
+        s.out.list(kConsole, {listText(fitVerdict(Q))});
+        fit.verdict = std::string(fitVerdict(Q)).substr(1);
       }
     }
-    recordWeightedFit(s);
+    s.result.weightedFits.push_back(std::move(fit));
     // All nine slots: those above ncoef are 0 after the fit, so no dropped
     // coefficient of an earlier pass survives in the copy.
-    for (int i = 1; i <= kSlots; ++i) s.asave(i) = s.a(i);
-    STMT();
-    if (s.opt[3] == 1 && s.ncoef > 1 && std::fabs(s.a(s.ncoef)) < 0.001 &&
-        std::fabs(1.0 - s.chi2) < std::fabs(1.0 - s.chi2prev)) {
-      s.ncoef = isub(s.ncoef, 1);
-      s.chi2prev = s.chi2;
-      writeList(kConsole, {listText(" Coefficient order"), listInt(s.ncoef), listText(" negligible")});
+    for (int i = 1; i <= kSlots; ++i) c.asave(i) = a(i);
+    STMT(195);
+    if (s.sw.dropNegligible && c.ncoef > 1 && std::fabs(a(c.ncoef)) < 0.001 &&
+        std::fabs(1.0 - chi2) < std::fabs(1.0 - chi2prev)) {
+      c.ncoef = isub(c.ncoef, 1);
+      chi2prev = chi2;
+      s.out.list(kConsole, {listText(" Coefficient order"), listInt(c.ncoef), listText(" negligible")});
       continue;
     }
     break;
   }
-  for (int i = 1; i <= s.ncoef; ++i) {
-    STMT();
-    bothFormatted(kCoefLine, {i, s.a(i), msqrt(s.cov(i, i))});
+  for (int i = 1; i <= c.ncoef; ++i) {
+    STMT(206);
+    s.out.bothFormatted(kCoefLine, {i, a(i), msqrt(c.cov(i, i))});
   }
 }
 
-// 10000 refits of points perturbed in both coordinates, a block of trials at a time on every core; mean
-// coefficients and their sample covariance, then the report of the fit with uncertainties in x and y.
-void monteCarlo(RunState& s) {
+// 10000 refits of points perturbed in both coordinates, a block of trials at
+// a time on every core; mean coefficients and their sample covariance, then
+// the report of the fit with uncertainties in x and y.
+void monteCarlo(Run& s) {
+  FittedCurve& c = *s.fit;
   ParallelTrials parallel(s);
   for (int k = 1; k <= kTrials; ++k) {
-    STMT();
+    STMT(216);
     // Every trial is drawn and refitted ahead, on every thread (with one
     // thread, on the main thread alone), and comes with its coefficients. One
     // that would have ended the run there is fitted again here, from its
     // draws, the one-thread way.
-    const Turn turn = parallel.take(k);
-    if (turn == Turn::fitted) continue;
-
+    if (parallel.take(k) == Turn::fitted) continue;
+    const TrialPoints t = parallel.points();
     // Every trial starts from the coefficients of the weighted fit.
+    double a[kSlots], covar[kSlots * kSlots], chi2;
+    int ifit[kSlots], niter;
     for (int j = 1; j <= kSlots; ++j) {
-      s.a(j) = j <= s.ncoef ? s.asave(j) : 0.0;
-      s.ifit(j) = j <= s.ncoef ? 1 : 0;
+      a[j - 1] = j <= c.ncoef ? c.asave(j) : 0.0;
+      ifit[j - 1] = j <= c.ncoef ? 1 : 0;
     }
-    STMT();
-    AJUST(s.qfit.data(), s.efit.data(), s.sfit.data(), s.npfit, s.a.data(), kSlots, s.covtrial.data(), s.chi2,
-          s.niter, s.ifit.data());
-    for (int j = 1; j <= s.ncoef; ++j) s.aset(j, k) = s.a(j);
-    STMT();
+    STMT(229);
+    AJUST(t.q, t.e, t.sig, s.pts.npt, a, kSlots, covar, chi2, niter, ifit);
+    for (int j = 1; j <= c.ncoef; ++j) c.aset(j, k) = a[j - 1];
+    STMT(233);
     // The residual table recomputes the trial's efficiencies at the points
     // from aset; they are evaluated here only when one might overflow.
-    if (!efficienciesBounded(s, s.a.data()))
-      for (int i = 1; i <= s.npt; ++i) EFFICIENCY(s.ecalc, view(s.a), s.qe(i), kSlots);
+    if (!efficienciesBounded(s, a)) {
+      double ecalc;
+      for (int i = 1; i <= s.pts.npt; ++i) EFFICIENCY(ecalc, View<const double>{a, kSlots}, s.pts.qe(i), kSlots);
+    }
   }
 
-  STMT();
-  for (int j = 1; j <= s.ncoef; ++j) {
-    s.amc(j) = 0.0;
-    for (int m = 1; m <= s.ncoef; ++m) s.covmc(j, m) = 0.0;
+  STMT(240);
+  const double trials = static_cast<double>(kTrials);
+  for (int j = 1; j <= c.ncoef; ++j) {
+    c.amc(j) = 0.0;
+    for (int m = 1; m <= c.ncoef; ++m) c.covmc(j, m) = 0.0;
   }
   for (int k = 1; k <= kTrials; ++k)
-    for (int j = 1; j <= s.ncoef; ++j) s.amc(j) = s.aset(j, k) / 10000.0 + s.amc(j);
+    for (int j = 1; j <= c.ncoef; ++j) c.amc(j) = c.aset(j, k) / trials + c.amc(j);
   for (int k = 1; k <= kTrials; ++k)
-    for (int j = 1; j <= s.ncoef; ++j)
-      for (int m = 1; m <= s.ncoef; ++m)
-        s.covmc(j, m) = (s.aset(j, k) - s.amc(j)) * (s.aset(m, k) - s.amc(m)) / 9999.0 + s.covmc(j, m);
+    for (int j = 1; j <= c.ncoef; ++j)
+      for (int m = 1; m <= c.ncoef; ++m)
+        c.covmc(j, m) = (c.aset(j, k) - c.amc(j)) * (c.aset(m, k) - c.amc(m)) / (trials - 1.0) + c.covmc(j, m);
 
-  STMT();
-  bothList({});
-  bothList({listInt(isub(s.ncoef, 1)), listText(" order polynomial fit with uncertainties in x and y")});
-  bothList({});
-  for (int j = 1; j <= s.ncoef; ++j) {
-    STMT();
-    bothFormatted(kCoefLine, {j, s.amc(j), msqrt(s.cov(j, j) + s.covmc(j, j))});
+  STMT(252);
+  s.out.both({});
+  s.out.both({listInt(isub(c.ncoef, 1)), listText(" order polynomial fit with uncertainties in x and y")});
+  s.out.both({});
+  for (int j = 1; j <= c.ncoef; ++j) {
+    STMT(257);
+    s.out.bothFormatted(kCoefLine, {j, c.amc(j), msqrt(c.cov(j, j) + c.covmc(j, j))});
   }
-  bothList({});
+  s.out.both({});
 }
 
 // The summed covariance of the fit with uncertainties in x and y.
-void covarianceReport(RunState& s) {
-  STMT();
-  writeList(kResults, {});
-  writeList(kConsole, {});
-  bothList({listText(" Covariance matrix")});
-  for (int j = 1; j <= s.ncoef; ++j) {
+void covarianceReport(Run& s) {
+  const FittedCurve& c = *s.fit;
+  STMT(265);
+  s.out.list(kResults, {});
+  s.out.list(kConsole, {});
+  s.out.both({listText(" Covariance matrix")});
+  for (int j = 1; j <= c.ncoef; ++j) {
     for (int unit : {kConsole, kResults}) {
-      STMT();
-      FormattedWrite w(unit, kCovRow);
-      for (int m = 1; m <= s.ncoef; ++m) w.item(s.cov(j, m) + s.covmc(j, m));
+      STMT(271);
+      FormattedWrite w(s.out, unit, kCovRow);
+      for (int m = 1; m <= c.ncoef; ++m) w.item(c.cov(j, m) + c.covmc(j, m));
       w.end();
     }
   }
-  writeList(kConsole, {});
+  s.out.list(kConsole, {});
 }
-
-namespace {
-// Efficiency of the fit with uncertainties in x and y at q, and its combined standard deviation.
-void curvePoint(RunState& s, double q) {
-  EFFICIENCY(s.ecalc, view(s.amc), q, kSlots);
-  SDEFFIC(view(s.cov), q, s.sdfit, kSlots);
-  SDEFFIC(view(s.covmc), q, s.sdmc, kSlots);
-  s.sdmc = msqrt(s.sdmc * s.sdmc + s.sdfit * s.sdfit);
-}
-
-}  // namespace
 
 // Measured against calculated efficiencies, results file only.
-void residualTable(RunState& s) {
+void residualTable(Run& s) {
   const TrialSpreads spreads(s);  // the trials' spread at every point, on every core
-  STMT();
-  writeList(kResults, {});
-  writeFormatted(kResults, kResidHead, {});
-  for (int i = 1; i <= s.npt; ++i) {
-    STMT();
-    curvePoint(s, s.qe(i));
+  STMT(294);
+  s.out.list(kResults, {});
+  s.out.formatted(kResults, kResidHead, {});
+  for (int i = 1; i <= s.pts.npt; ++i) {
+    STMT(298);
+    const Estimate at = curvePoint(*s.fit, s.pts.qe(i));
     // The spread of the efficiencies that the trials' coefficients give at qe(i).
-    spreads.take(i);
-    writeFormatted(kResults, kResidRow, {s.qe(i), s.e(i), s.ecalc, s.sdmc, s.esd});
-    recordResidual(s.qe(i), s.e(i), s.ecalc, s.sdmc, s.esd);
+    const double mc = spreads.take(i).second;
+    s.out.formatted(kResults, kResidRow, {s.pts.qe(i), s.pts.e(i), at.e, at.u, mc});
+    s.result.residuals.push_back({s.pts.qe(i), s.pts.e(i), at.e, at.u, mc});
   }
 }
 
 // The tabulated curve from qmin to one step beyond qmax.
-void curveTable(RunState& s) {
-  if (s.opt[5] == 1) {
-    STMT();
-    const OpenResult r = openUnit(kCurve, "courbe.dat", Status::Unknown);
-    if (!r.ok) failedOpen("curve file", r);
-    writeFormatted(kCurve, kCurveHead, {});
-    s.qstep = (s.qmax - s.qmin) / 100.0;
-    s.qx = s.qmin;
-    for (;;) {
-      STMT();
-      curvePoint(s, s.qx);
-      writeFormatted(kCurve, kCurveRow, {s.qx, s.ecalc, s.sdmc});
-      recordCurveRow(s.qx, s.ecalc, s.sdmc);
-      if (s.qmax < s.qx) break;
-      // A step too small to move the abscissa (qmax equal to qmin, or a step
-      // below the resolution of qmin) would never pass qmax: one row only.
-      const double next = s.qx + s.qstep;
-      if (next == s.qx) break;
-      s.qx = next;
-    }
-  }
-  closeUnit(kCurve);
-}
-
-// Efficiency queries at the console until the operator types 0.
-void interpolation(RunState& s) {
-  if (s.opt[6] != 1) return;
+void curveTable(Run& s) {
+  if (!s.sw.curve) return;
+  const FittedCurve& c = *s.fit;
+  STMT(310);
+  if (s.out.observer() != nullptr) s.out.observer()->openCurve();
+  s.out.formatted(kCurve, kCurveHead, {});
+  const double qstep = (c.qmax - c.qmin) / 100.0;
+  double qx = c.qmin;
   for (;;) {
-    STMT();
-    writeList(kConsole, {listText("Quenching index? (0 to stop)")});
-    STMT();
-    readList(kConsole, {listTarget(s.qx)});
-    if (s.qx == 0.0) return;
-    if (s.qmin > s.qx || s.qx > s.qmax) {
-      writeList(kConsole, {listText(" Interpolation only !")});
-      continue;
-    }
-    STMT();
-    EFFICIENCY(s.ecalc, view(s.asave), s.qx, kSlots);
-    SDEFFIC(view(s.cov), s.qx, s.sdfit, kSlots);
-    writeList(kConsole, {listText("with no uncertainty on quenching index:")});
-    writeList(kConsole, {});
-    writeFormatted(kConsole, kAnswer, {s.qx, s.ecalc, s.sdfit});
-    recordAnswer(1, s.qx, s.ecalc, s.sdfit);
-    writeList(kConsole, {});
+    STMT(317);
+    const Estimate at = curvePoint(c, qx);
+    s.out.formatted(kCurve, kCurveRow, {qx, at.e, at.u});
+    s.result.curve.push_back({qx, at.e, at.u});
+    if (c.qmax < qx) break;
+    // A step too small to move the abscissa (qmax equal to qmin, or a step
+    // below the resolution of qmin) would never pass qmax: one row only.
+    const double next = qx + qstep;
+    if (next == qx) break;
+    qx = next;
+  }
+  if (s.out.observer() != nullptr) s.out.observer()->closeCurve();
+}
 
-    STMT();
-    curvePoint(s, s.qx);
-    writeList(kConsole, {listText("with uncertainties on quenching index:")});
-    writeList(kConsole, {});
-    writeFormatted(kConsole, kAnswer, {s.qx, s.ecalc, s.sdmc});
-    writeList(kConsole, {});
-    writeFormatted(kResults, kAnswer, {s.qx, s.ecalc, s.sdmc});
-    recordAnswer(2, s.qx, s.ecalc, s.sdmc);
-    writeList(kResults, {});
+std::optional<Answer> answerQuery(const FittedCurve& c, double q, Report& out, MainFrame& main) {
+  if (c.qmin > q || q > c.qmax) {
+    out.list(kConsole, {listText(" Interpolation only !")});
+    return std::nullopt;
+  }
+  Answer r;
+  r.q = q;
+  main.at(345);
+  EFFICIENCY(r.y.e, view(c.asave), q, kSlots);
+  SDEFFIC(view(c.cov), q, r.y.u, kSlots);
+  out.list(kConsole, {listText("with no uncertainty on quenching index:")});
+  out.list(kConsole, {});
+  out.formatted(kConsole, kAnswer, {q, r.y.e, r.y.u});
+  out.list(kConsole, {});
 
-    STMT();
-    for (int k = 1; k <= kTrials; ++k) {
-      for (int j = 1; j <= s.ncoef; ++j) s.awork(j) = s.aset(j, k);
-      EFFICIENCY(s.esample(k), view(s.awork), s.qx, kSlots);
-    }
-    MOYSDEV(view(s.esample), s.emean, s.esd, kTrials);
-    writeList(kConsole, {listText(" Full Monte Carlo calculation")});
-    writeFormatted(kConsole, kAnswer, {s.qx, s.emean, s.esd});
-    recordAnswer(3, s.qx, s.emean, s.esd);
-    writeList(kConsole, {});
+  main.at(354);
+  r.xy = curvePoint(c, q);
+  out.list(kConsole, {listText("with uncertainties on quenching index:")});
+  out.list(kConsole, {});
+  out.formatted(kConsole, kAnswer, {q, r.xy.e, r.xy.u});
+  out.list(kConsole, {});
+  out.formatted(kResults, kAnswer, {q, r.xy.e, r.xy.u});
+  out.list(kResults, {});
+
+  main.at(364);
+  // The efficiency that each trial's coefficients give at q.
+  Vec<double> sample(kTrials), coef(kSlots);
+  for (int k = 1; k <= kTrials; ++k) {
+    for (int j = 1; j <= c.ncoef; ++j) coef(j) = c.aset(j, k);
+    EFFICIENCY(sample(k), view(coef), q, kSlots);
+  }
+  MOYSDEV(view(sample), r.mc.e, r.mc.u, kTrials);
+  out.list(kConsole, {listText(" Full Monte Carlo calculation")});
+  out.formatted(kConsole, kAnswer, {q, r.mc.e, r.mc.u});
+  out.list(kConsole, {});
+  return r;
+}
+
+// ---------------------------------------------------------------- the run
+
+Run::Run(const Inputs& in, Observer* observer, WorkerPool& workers, MainFrame& frame)
+    : sw(in.switches), out(observer), main(frame), pool(workers) {
+  result.inputs = in;
+  pts.npt = static_cast<int>(in.points.size());
+  pts.urel = in.urel;
+  fit->ncoef = in.order + 1;
+  main.at(129);
+  for (Vec<double>* v : {&pts.qe, &pts.uqe, &pts.e, &pts.ue}) v->allocate(pts.npt);
+  // Nothing else grows with the points: a trial keeps only its coefficients.
+  for (int i = 1; i <= pts.npt; ++i) {
+    const Point& p = in.points[static_cast<std::size_t>(i - 1)];
+    pts.qe(i) = p.q;
+    pts.uqe(i) = p.uq;
+    pts.e(i) = p.e;
+    pts.ue(i) = p.ue;
+    // The range of the calibration starts from the first point, so indices
+    // above 1000 or below 0 get their true limits.
+    if (i == 1) fit->qmin = fit->qmax = p.q;
+    if (p.q < fit->qmin) fit->qmin = p.q;
+    if (p.q > fit->qmax) fit->qmax = p.q;
   }
 }
 
-void runCalibration(int argc, char** argv) {
-  enableFloatingPointTraps();
-  argc = takeOptions(argc, argv);
-  setCommandLine(argc, argv);
-  FrameScope frame(nullptr, "run.cpp", __LINE__);
-  mainFrame = &frame;
-  static RunState s;
-  s.threads = threadCount();
-  runPool(s);  // the threads start while the run reads its files
-  startUp(s);
-  weightedFit(s);
-  monteCarlo(s);
-  covarianceReport(s);
-  residualTable(s);
-  curveTable(s);
-  interpolation(s);
-  recordFinish(s);
-  endStep(0);
+Run::~Run() = default;
+
+// The results of the run, as the Calibration holds them.
+void finish(Run& s) {
+  const FittedCurve& c = *s.fit;
+  Calibration& r = s.result;
+  const int n = c.ncoef;
+  const FlagWatch quiet;  // a deviation of a negative variance is a NaN here
+  r.weightedFit = {n - 1, leading(c.asave, n), {}, block(c.cov, n)};
+  r.weightedFit.standardDeviations = deviations(r.weightedFit.covariance);
+  r.monteCarloFit = {n - 1, leading(c.amc, n), {}, block(c.covmc, n), block(c.cov, n, &c.covmc)};
+  r.monteCarloFit.standardDeviations = deviations(r.monteCarloFit.combinedCovariance);
+  r.qmin = c.qmin;
+  r.qmax = c.qmax;
+  r.fitted = s.fit;
 }
 
 }  // namespace tarvel

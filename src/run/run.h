@@ -1,118 +1,150 @@
-// The calibration run: its state, alive for the whole process, and its
-// phases in the order main runs them.
+// The calibration run: what it works on, and its phases in the order they run.
+//
+// A run is made of its settings and points (from the inputs), the fitted curve
+// (the weighted fit, then the Monte Carlo fit; kept by the Calibration for its
+// answers), the random sequence, and its report, which goes to the observer.
+// The statements of the main program are numbered; STMT marks the one under
+// way in the main frame, as the traceback shows it.
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 
+#include "records/format.h"
+#include "records/listout.h"
 #include "records/runtime.h"
+#include "stats/gasdev.h"
+#include "tarvel/tarvel.h"
 
 namespace tarvel {
 
 class WorkerPool;
 class SpreadWork;
 
-inline constexpr int kTrials = 10000;  // Monte Carlo trials of every run
-inline constexpr int kSlots = 9;       // coefficient slots: order 8 at most
-inline constexpr int kNameLength = 255;
-inline constexpr int kLabelLength = 15;
-inline constexpr int kResults = 3;
-inline constexpr int kCurve = 4;
-inline constexpr int kInput = 2;
+inline constexpr int kSlots = 9;  // coefficient slots: order 8 at most
+inline constexpr int kResults = kResultsUnit;
+inline constexpr int kCurve = kCurveUnit;
 
-// Everything the run knows, alive until the process ends.
-struct RunState {
-  int seed = 0;
-  std::string label, datfile, resfile;
-  int ncoef = 0;
-  int opt[7] = {};  // opt[1..6]
-  int npt = 0, npfit = 0;
-  double urel = 0.0;
-  Vec<double> qe, uqe, e, ue, qfit, efit, sfit;
-  double qmin = 0.0, qmax = 0.0, chi2prev = 0.0;
-  Vec<double> a{kSlots}, asave{kSlots};
-  Vec<int> ifit{kSlots};
+// The fitted curve: everything that the answers to queries need.
+struct FittedCurve {
+  int ncoef = 0;  // coefficients of the final fits (order + 1)
+  double qmin = 0.0, qmax = 0.0;
+  // The weighted fit.
+  Vec<double> asave{kSlots};
   Mat<double> cov{kSlots, kSlots};
-  double chi2 = 0.0;
-  int niter = 0;
-  float Q = 0.0f;
-  // Monte Carlo results and the scratch values of the later phases.
+  // The Monte Carlo fit: every trial's coefficients, their mean and sample covariance.
   Mat<double> aset{kSlots, kTrials};
   Vec<double> amc{kSlots};
   Mat<double> covmc{kSlots, kSlots};
-  Mat<double> covtrial{kSlots, kSlots};
-  Vec<double> esample{kTrials}, awork{kSlots};
-  double ecalc = 0.0, sdfit = 0.0, sdmc = 0.0, emean = 0.0, esd = 0.0, qx = 0.0, qstep = 0.0;
-  // Threads of the Monte Carlo refits and of the residual table's spreads;
-  // 0: one a core.
-  int threads = 0;
-  // Largest |qe(i)^(j-1)| over the points, slot by slot, with the bits of
-  // the integer power (set by the Monte Carlo phase).
-  double qpow[kSlots] = {};
-  // The run's threads, made by the first phase that needs them; and the
-  // residual table's spreads, which they start on as soon as the last trial
-  // is in.
-  std::shared_ptr<WorkerPool> pool;
-  std::shared_ptr<SpreadWork> spreads;
 };
 
-// Start-up: control.dat, the data file, the results file, the point arrays
-// and the table of calibration points.
-void startUp(RunState& s);
-// Weighted fit with uncertainties in y, its report and the coefficient listing.
-void weightedFit(RunState& s);
-// 10000 refits of perturbed points and the fit with uncertainties in x and y.
-void monteCarlo(RunState& s);
-// The summed covariance matrix.
-void covarianceReport(RunState& s);
-// Measured against calculated efficiencies, results file only.
-void residualTable(RunState& s);
-// courbe.dat, when opt(5) is 1.
-void curveTable(RunState& s);
-// Efficiency queries at the console, when opt(6) is 1.
-void interpolation(RunState& s);
+// The calibration points.
+struct Points {
+  int npt = 0;
+  double urel = 0.0;
+  Vec<double> qe, uqe, e, ue;
+};
+
+// The run's report: records handed to the observer, if any, after the
+// floating-point check that a write makes.
+class Report : public RecordSink {
+ public:
+  explicit Report(Observer* observer) : observer_(observer) {}
+  void writeRecord(int unit, std::string_view record) override;
+  void list(int unit, std::initializer_list<ListOutItem> items);
+  void both(std::initializer_list<ListOutItem> items);
+  void formatted(int unit, const char* fmt, std::initializer_list<FmtItem> items);
+  void bothFormatted(const char* fmt, std::initializer_list<FmtItem> items);
+  Observer* observer() const { return observer_; }
+
+ private:
+  Observer* observer_;
+};
+
+struct Run {
+  Run(const Inputs& in, Observer* observer, WorkerPool& workers, MainFrame& frame);
+  ~Run();
+
+  Switches sw;
+  Points pts;
+  std::shared_ptr<FittedCurve> fit = std::make_shared<FittedCurve>();
+  // The random sequence of the trials, from its fixed seed.
+  int seed = -911;
+  Ran1State uniform{};
+  GasdevState normal{};
+  Report out;
+  MainFrame& main;
+  WorkerPool& pool;
+  // Largest |qe(i)^(j-1)| over the points, slot by slot, with the bits of the
+  // integer power (set by the Monte Carlo phase).
+  double qpow[kSlots] = {};
+  // The residual table's spreads, which the threads start on as soon as the
+  // last trial is in.
+  std::shared_ptr<SpreadWork> spreads;
+  Calibration result;
+};
+
+// The phases.
+void echoPoints(Run& s);
+void weightedFit(Run& s);
+void monteCarlo(Run& s);
+void covarianceReport(Run& s);
+void residualTable(Run& s);
+void curveTable(Run& s);
+// The figures of the run into its Calibration.
+void finish(Run& s);
+
+// The answer to a query at q, its records in `out`: nullopt (and
+// " Interpolation only !") outside the calibrated range.
+std::optional<Answer> answerQuery(const FittedCurve& c, double q, Report& out, MainFrame& main);
+
 // The verdict printed after the goodness-of-fit probability Q.
 const char* fitVerdict(float Q);
-// Closes the results file and stops with `status`.
-[[noreturn]] void endStep(int status);
-
-// The threads a run uses: TARVEL_THREADS when it is a whole number from 1 to
-// 256, otherwise one a core.
-int threadCount();
-
-// The run's pool of threads (made on first use); with one thread, the main
-// thread alone.
-WorkerPool* runPool(RunState& s);
 
 // True when no efficiency of the polynomial with coefficients a(1..9) at a
 // calibration point can overflow (a bound over qpow); the evaluation itself
 // can then be left to whoever needs the efficiency.
-bool efficienciesBounded(const RunState& s, const double* a);
+bool efficienciesBounded(const Run& s, const double* a);
+
+// A few threads that run one job at a time together with the thread that
+// hands it out, which is job index 0.
+WorkerPool& workspacePool(Workspace& w);
 
 // How a Monte Carlo trial comes to its turn in the trial loop.
 enum class Turn {
-  fitted,  // refitted ahead: its coefficients are in aset (the last trial's in a too)
-  refit,   // its perturbed points are in qfit, efit, sfit: to be fitted here
+  fitted,  // refitted ahead: its coefficients are in aset
+  refit,   // its perturbed points are in points(): to be fitted here
+};
+
+// A trial's perturbed points.
+struct TrialPoints {
+  const double* q;
+  const double* e;
+  const double* sig;
 };
 
 // The Monte Carlo trials on every thread. The main thread draws the points
 // of the disc that gasdev turns into deviates, a block of trials at a time,
 // in trial order on the one random sequence; every thread turns a trial's
 // points into its deviates and perturbed points and refits it (four at a
-// time with ajustLanes where it can), inside a TrialScope. While the threads refit one block, the main thread draws the
-// next and then joins them; while they refit the next, it takes the last one
-// over. take() hands the trials over in order. A trial that would have ended
-// the run (a trap, a fatal error, a pause, an efficiency that overflows)
-// comes back as Turn::refit, its perturbed points made again, traps on, on
-// the main thread, where an overflow in them ends the run as a one-thread
-// draw does. With one thread the main thread does all of it, in the same way.
+// time with ajustLanes where it can), inside a TrialScope. While the threads
+// refit one block, the main thread draws the next and then joins them; while
+// they refit the next, it takes the last one over. take() hands the trials
+// over in order. A trial that would have ended the run (a floating-point
+// error, a fatal error, a pause, an efficiency that overflows) comes back as
+// Turn::refit, its perturbed points made again on the main thread, where an
+// error in them ends the run as a one-thread draw does. With one thread the
+// main thread does all of it, in the same way.
 class ParallelTrials {
  public:
-  explicit ParallelTrials(RunState& s);
+  explicit ParallelTrials(Run& s);
   ~ParallelTrials();
   ParallelTrials(const ParallelTrials&) = delete;
   ParallelTrials& operator=(const ParallelTrials&) = delete;
   Turn take(int k);
+  TrialPoints points() const;
 
  private:
   struct Impl;
@@ -120,25 +152,22 @@ class ParallelTrials {
 };
 
 // The residual table's spread of the trials at every calibration point: the
-// efficiencies that each trial's coefficients in aset give at qe(i) and their
+// efficiencies that each trial's coefficients in aset give at qe(i), their
 // mean and standard deviation, computed ahead on every thread inside a
-// TrialScope (started by the Monte Carlo phase, or here). take(i) sets emean
-// and esd of point i; a point whose spread would have ended the run, or any
-// point with one thread, is computed there and then, on the calling thread.
+// TrialScope (started by the Monte Carlo phase, or here). take(i) gives them
+// for point i; a point whose spread would have ended the run, or any point
+// with one thread, is computed there and then, on the calling thread.
 class TrialSpreads {
  public:
-  explicit TrialSpreads(RunState& s);
+  explicit TrialSpreads(Run& s);
   ~TrialSpreads();
   TrialSpreads(const TrialSpreads&) = delete;
   TrialSpreads& operator=(const TrialSpreads&) = delete;
-  void take(int i) const;
+  std::pair<double, double> take(int i) const;
 
  private:
-  RunState& s_;
+  Run& s_;
   std::shared_ptr<SpreadWork> work_;
 };
-
-// The whole run, as the program's entry point runs it.
-[[noreturn]] void runCalibration(int argc, char** argv);
 
 }  // namespace tarvel

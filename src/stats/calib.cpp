@@ -31,10 +31,11 @@ double sumOfTerms(const PowerTable& pw, Coef c, int nc) {
 }  // namespace
 
 void EFFICIENCY(double& eff, View<const double> coef, const double& qidx, int nc) {
-  FrameScope frame("EFFICIENCY", "calib.cpp", __LINE__);
+  FrameScope frame("EFFICIENCY", "calib.cpp", 34);
   eff = 0.0;
-  TRACE_AT(frame);
+  frame.at(36);
   eff = sumOfTerms(PowerTable(qidx, nc), [&coef](int i) { return coef(i); }, nc);
+  frame.leave();
 }
 
 void efficiencies(double* eff, const double* coefs, std::ptrdiff_t ld, int count, double qidx, int nc) {
@@ -46,9 +47,9 @@ void efficiencies(double* eff, const double* coefs, std::ptrdiff_t ld, int count
 }
 
 void SDEFFIC(View2<const double> covm, const double& qidx, double& sdeff, int nc) {
-  FrameScope frame("SDEFFIC", "calib.cpp", __LINE__);
+  FrameScope frame("SDEFFIC", "calib.cpp", 49);
   sdeff = 0.0;
-  TRACE_AT(frame);
+  frame.at(51);
   const PowerTable pw(qidx, nc > 0 ? isub(imul(2, nc), 1) : 0);
   for (int i = 1; i <= nc; ++i) {
     // Diagonal term, then twice each element above it.
@@ -56,25 +57,27 @@ void SDEFFIC(View2<const double> covm, const double& qidx, double& sdeff, int nc
     for (int j = iadd(i, 1); j <= nc; ++j)
       sdeff = sdeff + pw(isub(iadd(i, j), 2)) * covm(i, j) * 2.0;
   }
-  TRACE_AT(frame);
+  frame.at(59);
   sdeff = msqrt(sdeff);
+  frame.leave();
 }
 
 void MOYSDEV(View<const double> sample, double& mean, double& sdev, int ns) {
-  FrameScope frame("MOYSDEV", "calib.cpp", __LINE__);
+  FrameScope frame("MOYSDEV", "calib.cpp", 64);
   const double xn = static_cast<double>(ns);
   const double xn1 = xn - 1.0;
   mean = 0.0;
   sdev = 0.0;
-  TRACE_AT(frame);
+  frame.at(69);
   for (int i = 1; i <= ns; ++i) mean = mean + sample(i) / xn;
-  TRACE_AT(frame);
+  frame.at(71);
   for (int i = 1; i <= ns; ++i) {
     const double d = sample(i) - mean;
     sdev = sdev + d * d / xn1;
   }
-  TRACE_AT(frame);
+  frame.at(76);
   sdev = msqrt(sdev);
+  frame.leave();
 }
 
 }  // namespace tarvel

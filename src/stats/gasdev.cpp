@@ -13,12 +13,6 @@
 namespace tarvel {
 
 namespace {
-GasdevState state{};
-}  // namespace
-
-GasdevState& gasdevState() { return state; }
-
-namespace {
 // A point uniform in the square, kept only when inside the unit circle and
 // not at its centre; uniform() is ran1.
 template <class Uniform>
@@ -32,15 +26,15 @@ void pointOfDisc(Uniform uniform, double& v1, double& v2) {
 }
 }  // namespace
 
-void gasdevPoint(int& seed, double& v1, double& v2) {
-  pointOfDisc([&seed] { return ran1(seed); }, v1, v2);
+void gasdevPoint(int& seed, Ran1State& uniform, double& v1, double& v2) {
+  pointOfDisc([&seed, &uniform] { return ran1(seed, uniform); }, v1, v2);
 }
 
-void gasdevPoints(int& seed, long long n, double* disc) {
+void gasdevPoints(int& seed, Ran1State& uniform, long long n, double* disc) {
   // ran1's state in a local copy, so that it stays in registers. Every
   // candidate is written and the count moves on only when it is kept: the
   // loop has no branch that depends on the draws.
-  Ran1State st = ran1State();
+  Ran1State st = uniform;
   for (long long p = 0; p < n;) {
     const double v1 = 2.0 * ran1(seed, st) - 1.0;
     const double v2 = 2.0 * ran1(seed, st) - 1.0;
@@ -49,7 +43,7 @@ void gasdevPoints(int& seed, long long n, double* disc) {
     disc[2 * p + 1] = v2;
     p += static_cast<long long>(rsq < 1.0) & static_cast<long long>(rsq != 0.0);
   }
-  ran1State() = st;
+  uniform = st;
 }
 
 double gasdevFactorChecked(double rsq) { return msqrt(-2.0 * mlog(rsq) / rsq); }
@@ -84,10 +78,10 @@ void gasdevFactors(const double* disc, long long n, double* fac) {
     for (p = 0; p < n; ++p) fac[p] = gasdevFactor(disc[2 * p], disc[2 * p + 1]);
 }
 
-double gasdev(int& seed) {
+double gasdev(int& seed, GasdevState& state, Ran1State& uniform) {
   if (state.waiting == 0) {
     double v1, v2;
-    gasdevPoint(seed, v1, v2);
+    gasdevPoint(seed, uniform, v1, v2);
     const double fac = gasdevFactor(v1, v2);
     state.spare = v1 * fac;
     state.waiting = 1;

@@ -4,24 +4,26 @@
 // call, which then returns it without touching the seed.
 //
 //   int seed = -911;
-//   double g1 = gasdev(seed);   // draws u1, u2 from ran1 (again while rejected)
-//   double g2 = gasdev(seed);   // the spare of the same pair; seed unchanged
+//   Ran1State uniform{};
+//   GasdevState normal{};
+//   double g1 = gasdev(seed, normal, uniform);   // draws u1, u2 from ran1 (again while rejected)
+//   double g2 = gasdev(seed, normal, uniform);   // the spare of the same pair; seed unchanged
 #pragma once
 
 #include <cmath>
 
 #include "fit/power.h"
+#include "stats/ran1.h"
 
 namespace tarvel {
 
-// State kept between calls, one copy for the process, zero at load.
+// State kept between calls, owned by the caller; zero: no deviate waiting.
 struct GasdevState {
   int waiting;    // 1 when `spare` holds the second deviate of a pair
   double spare;
 };
-GasdevState& gasdevState();
 
-double gasdev(int& seed);
+double gasdev(int& seed, GasdevState& state, Ran1State& uniform);
 
 // gasdev in its two halves, for a caller that draws the points in order and
 // turns them into deviates elsewhere; gasdev is exactly these two, and
@@ -29,10 +31,10 @@ double gasdev(int& seed);
 // (v1, v2) of the unit disc from ran1; gasdevFactor gives the factor that
 // turns it into the two deviates v2 * factor (returned first) and
 // v1 * factor (kept for the next call).
-void gasdevPoint(int& seed, double& v1, double& v2);
+void gasdevPoint(int& seed, Ran1State& uniform, double& v1, double& v2);
 inline double gasdevFactor(double v1, double v2);
 // gasdevPoint n times: the points' v1 and v2 into disc(2p), disc(2p + 1).
-void gasdevPoints(int& seed, long long n, double* disc);
+void gasdevPoints(int& seed, Ran1State& uniform, long long n, double* disc);
 
 // The Box-Muller factor of a point: sqrt(-2 ln(rsq) / rsq). A point of the
 // disc has 0 < rsq < 1, where log and sqrt are called straight; anything

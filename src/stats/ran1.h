@@ -3,28 +3,25 @@
 // 32-entry shuffle table that breaks up its serial correlations.
 //
 //   int seed = -911;
-//   double u = ran1(seed);   // initialises (seed 911, 8 warm-up steps), then draws
-//   u = ran1(seed);          // next draw; seed carries the sequence state
+//   Ran1State state{};
+//   double u = ran1(seed, state);   // initialises (seed 911, 8 warm-up steps), then draws
+//   u = ran1(seed, state);          // next draw; seed and state carry the sequence
 //
-// A seed of 0 or less (or the first call of the process) initialises the
-// table again. Results lie in [4.656612875245797e-10, 0.99999988].
+// A seed of 0 or less (or a fresh state) initialises the table again. Results lie in [4.656612875245797e-10, 0.99999988].
 #pragma once
 
 #include <climits>
 
 namespace tarvel {
 
-// State kept between calls, one copy for the process, zero at load.
+// State kept between calls, owned by the caller (a run keeps one); zero is a
+// fresh state.
 struct Ran1State {
   int last;          // table entry drawn by the previous call; 0: not initialised
   int shuffle[32];   // shuffle table, entry j of the table at index j - 1
 };
-Ran1State& ran1State();
 
-// ran1 on the process's state.
-double ran1(int& seed);
-
-// ran1 on the given state, inline for a caller that draws many in a row.
+// Inline, for a caller that draws many in a row.
 inline double ran1(int& seed, Ran1State& state) {
   constexpr unsigned long long IA = 16807;
   constexpr unsigned long long IM = 2147483647;  // 2^31 - 1

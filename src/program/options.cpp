@@ -1,12 +1,11 @@
 // The command line's own options.
-#include "run/options.h"
+#include "program/options.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <string_view>
 
-#include "run/record.h"
 #include "run/version.h"
 
 namespace tarvel {
@@ -54,7 +53,7 @@ std::string trimmed(std::string_view s) {
 
 }  // namespace
 
-int takeOptions(int argc, char** argv) {
+int takeOptions(int argc, char** argv, std::string& record) {
   if (argc > 1) {
     const std::string_view first = argv[1];
     if (first == "-h" || first == "--help") {
@@ -76,7 +75,7 @@ int takeOptions(int argc, char** argv) {
     if (json) usageError("--json is given twice");
     if (i + 1 >= argc || trimmed(argv[i + 1]).empty()) usageError("--json needs a file name");
     json = true;
-    requestRecord(trimmed(argv[++i]));
+    record = trimmed(argv[++i]);
   }
   return kept;
 }

@@ -1,0 +1,233 @@
+// tarvel: the calibration curve of a counter's detection efficiency against a
+// quenching index, with honest uncertainties, as a library.
+//
+// A calibration fits a polynomial in the quenching index to the measured
+// efficiencies by weighted least squares (the fit "with uncertainties in y"),
+// then refits it in 10000 seeded Monte Carlo trials that perturb both
+// coordinates of every point; the mean of the trials is the fit "with
+// uncertainties in x and y", and its covariance is the weighted fit's plus the
+// trials' sample covariance. Every figure is the one the program tarvel1
+// computes for the same input, bit for bit.
+//
+//   tarvel::Inputs in = tarvel::read("examples");      // control.dat and its data file
+//   tarvel::Calibration cal = tarvel::calibrate(in);
+//   tarvel::Answer a = cal.efficiency(50.0);           // three answers at index 50
+//   std::printf("%.4f +/- %.4f\n", a.xy.e, a.xy.u);
+//
+// Nothing here keeps state between calls: a calibration's figures live in its
+// Calibration, its threads in a Workspace that the caller may keep for several
+// runs. Two calibrations in one process, one after the other or on two
+// threads at once, each give the figures of a run of the program of its own.
+// A run-time error of a calibration comes back as a tarvel::Error carrying the
+// report that the program writes; nothing ends or pauses the caller's process,
+// and the caller's floating-point environment is as it was after every call.
+#pragma once
+
+#include <array>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarvel {
+
+inline constexpr int kTrials = 10000;  // Monte Carlo trials of every calibration
+inline constexpr int kMaxOrder = 8;    // the highest polynomial order
+
+// One calibration point: the quenching index and the detection efficiency (a
+// fraction, 0.946 and not 94.6), each with its standard uncertainty.
+struct Point {
+  double q = 0.0, uq = 0.0, e = 0.0, ue = 0.0;
+};
+
+// The switches that change what is computed. (The program's opt(6), answering
+// queries at the console, is the program's own: a caller asks
+// Calibration::efficiency.)
+struct Switches {
+  bool printFits = false;       // report each weighted fit: reduced chi-square and Q (opt(1))
+  bool dropNegligible = false;  // drop a highest coefficient below 0.001 and refit (opt(3))
+  bool probability = false;     // with printFits: the verdict on Q (opt(4))
+  bool curve = false;           // tabulate the curve from the smallest index (opt(5))
+};
+
+struct Inputs {
+  std::vector<Point> points;
+  double urel = 0.0;  // common relative standard uncertainty of every efficiency
+  int order = 2;      // polynomial order, 0 to 8
+  Switches switches;
+  int threads = 0;  // threads of the Monte Carlo refits; 0: one a core
+};
+
+// What control.dat says, as written: the names (blanks removed), the order
+// and the six switches opt(1) to opt(6) (a switch is on when it is exactly 1).
+struct Control {
+  std::string dataFile, resultsFile;
+  int order = 0;
+  std::array<int, 6> opt{};
+  Switches switches() const;
+};
+
+// Reads control.dat and the data file it names, in `directory`, into the
+// inputs of calibrate(). A file that cannot be read throws
+// std::runtime_error naming it; a value that cannot be read or used throws
+// tarvel::Error with the program's report.
+Inputs read(const std::string& directory);
+
+// A column-major n x n matrix, element (i, j) counted from 1. A computed
+// covariance may differ from symmetric by a rounding.
+struct Matrix {
+  int n = 0;
+  std::vector<double> values;
+  double operator()(int i, int j) const { return values[static_cast<std::size_t>((i - 1) + (j - 1) * n)]; }
+};
+
+// One weighted fit of the dropping loop (order `order`, order + 1 coefficients).
+struct WeightedFit {
+  int order = 0;
+  std::vector<double> coefficients;  // constant term first
+  Matrix covariance;
+  double chi2 = 0.0;
+  std::optional<double> reducedChi2;  // none without a degree of freedom
+  std::optional<float> Q;             // with printFits: the chi-square probability (single precision)
+  std::optional<std::string> verdict; // with printFits and probability
+};
+
+// The final weighted fit, and the fit with uncertainties in x and y.
+struct FinalFit {
+  int order = 0;
+  std::vector<double> coefficients, standardDeviations;
+  Matrix covariance;  // of the weighted fit
+};
+struct MonteCarloFit {
+  int order = 0;
+  std::vector<double> coefficients;        // the mean of the 10000 trials' coefficients
+  std::vector<double> standardDeviations;  // from the combined covariance
+  Matrix monteCarloCovariance;             // the trials' sample covariance
+  Matrix combinedCovariance;               // the weighted fit's plus the trials'
+};
+
+// A row of the residual table: the measured efficiency, the fit with
+// uncertainties in x and y at the point's index, its combined standard
+// uncertainty, and the standard deviation of the trials' curves there.
+struct Residual {
+  double q = 0.0, eExp = 0.0, eCalc = 0.0, sdev = 0.0, mc = 0.0;
+};
+// A row of the curve table (courbe.dat).
+struct CurveRow {
+  double q = 0.0, e = 0.0, ue = 0.0;
+};
+
+// An efficiency and its standard uncertainty.
+struct Estimate {
+  double e = 0.0, u = 0.0;
+};
+// The three answers at an index: the weighted fit with its own covariance;
+// the fit with uncertainties in x and y with the combined uncertainty; the
+// mean and standard deviation of the trials' curves.
+struct Answer {
+  double q = 0.0;
+  Estimate y, xy, mc;
+};
+
+// A run-time error of a calibration: `report` holds exactly what the program
+// writes to standard error (CR LF line ends, the traceback included); what()
+// the same text with LF line ends.
+class Error : public std::runtime_error {
+ public:
+  Error(char letter, int number, std::string report);
+  char letter() const { return letter_; }
+  int number() const { return number_; }
+  const std::string& report() const { return report_; }
+
+ private:
+  char letter_;
+  int number_;
+  std::string report_;
+};
+
+// The units of the report's records.
+inline constexpr int kConsoleUnit = -1, kResultsUnit = 3, kCurveUnit = 4;
+
+// Watches a calibration as it goes. Every call comes from the thread that
+// called calibrate() or Calibration::answer(), in the order of the program's
+// report; an exception thrown here ends the calibration and reaches the caller.
+class Observer {
+ public:
+  virtual ~Observer() = default;
+  // One record (line) of the report, without a line end, for the console,
+  // the results file or the curve table. On the console the first character
+  // is carriage control; elsewhere it is written as it is.
+  virtual void record(int unit, std::string_view text);
+  // The curve table begins and ends.
+  virtual void openCurve();
+  virtual void closeCurve();
+  // A numerical routine met trouble ("singular matrix in gaussj"); the run
+  // goes on when this returns.
+  virtual void pause(std::string_view text);
+};
+
+// Threads that calibrations share, one at a time: made once, kept for as many
+// calibrations as the caller likes.
+class Workspace {
+ public:
+  explicit Workspace(int threads = 0);  // 0: one a core
+  ~Workspace();
+  Workspace(const Workspace&) = delete;
+  Workspace& operator=(const Workspace&) = delete;
+  int threads() const;
+  struct Impl;
+  Impl& impl() { return *impl_; }
+
+ private:
+  std::unique_ptr<Impl> impl_;
+};
+
+struct FittedCurve;  // what the answers need
+
+// Everything a calibration computed.
+class Calibration {
+ public:
+  Inputs inputs;
+  std::vector<WeightedFit> weightedFits;  // every fit of the dropping loop, in order
+  FinalFit weightedFit;
+  MonteCarloFit monteCarloFit;
+  std::vector<Residual> residuals;
+  std::vector<CurveRow> curve;  // with Switches::curve
+  double qmin = 0.0, qmax = 0.0;  // the calibrated range of indices
+
+  // The three answers at index q; outside [qmin, qmax] throws
+  // std::out_of_range ("Interpolation only !").
+  Answer efficiency(double q) const;
+  // The answer as the program gives it, its records handed to `observer`:
+  // none outside the range, where the console gets " Interpolation only !".
+  std::optional<Answer> answer(double q, Observer* observer) const;
+
+  std::shared_ptr<const FittedCurve> fitted;
+};
+
+// Calibrates. An order outside 0 to 8, fewer points than coefficients, or as
+// many with printFits (no degree of freedom for the reduced chi-square)
+// throws std::invalid_argument before any work; a run-time error throws
+// tarvel::Error (a zero efficiency uncertainty, for one, divides by zero).
+Calibration calibrate(const Inputs& inputs, Observer* observer = nullptr, Workspace* workspace = nullptr);
+
+// Throws std::invalid_argument, naming the point, for inputs that calibrate()
+// takes but that can only end in an error or a meaningless curve: a value that
+// is not finite, an efficiency uncertainty of zero; and for what calibrate()
+// refuses itself.
+void checkInputs(const Inputs& inputs);
+
+// The record of a calibration as JSON, every number in its shortest form that
+// reads back to the same double. `program` adds what only the program knows:
+// the file names, the switches as read and the answered queries.
+struct RecordContext {
+  std::string dataFile, resultsFile;
+  std::array<int, 6> opt{};
+  bool queries = false;  // opt(6): the record lists `answers`
+  std::vector<Answer> answers;
+};
+std::string record(const Calibration& calibration, const RecordContext* program = nullptr);
+
+}  // namespace tarvel

@@ -1,0 +1,127 @@
+// The library's entry points: reading the inputs, checking them, the whole
+// calibration, the answers to queries and the workspace of threads. Each
+// holds its caller's floating-point environment aside while it works.
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "records/listin.h"
+#include "run/input.h"
+#include "run/run.h"
+
+namespace tarvel {
+
+void Observer::record(int, std::string_view) {}
+void Observer::openCurve() {}
+void Observer::closeCurve() {}
+void Observer::pause(std::string_view) {}
+
+Switches Control::switches() const {
+  Switches s;
+  s.printFits = opt[0] == 1;
+  s.dropNegligible = opt[2] == 1;
+  s.probability = opt[3] == 1;
+  s.curve = opt[4] == 1;
+  return s;
+}
+
+namespace {
+
+// The whole file, or std::runtime_error naming it.
+std::string slurp(const std::string& path, const char* what) {
+  std::ifstream f(path, std::ios::binary);
+  std::ostringstream bytes;
+  if (f) bytes << f.rdbuf();
+  if (!f) throw std::runtime_error(std::string("cannot read ") + what + " '" + path + "': " + std::strerror(errno));
+  return bytes.str();
+}
+
+void refuse(const std::string& what) { throw std::invalid_argument(what); }
+
+}  // namespace
+
+Inputs read(const std::string& directory) {
+  const FpEnvironment held;
+  const std::string dir = directory.empty() ? "." : directory;
+  MemoryLines control(slurp(dir + "/control.dat", "control file"));
+  const Control c = readControl(control, "control.dat");
+  if (c.dataFile.empty()) throw std::runtime_error("control.dat names no data file");
+  MemoryLines data(slurp(dir + "/" + c.dataFile, "data file"));
+  return readData(data, c.dataFile, c);
+}
+
+namespace {
+
+// What calibrate() refuses.
+void checkCounts(const Inputs& in) {
+  if (in.order < 0 || in.order > kMaxOrder)
+    refuse("order " + std::to_string(in.order) + " is outside 0 to " + std::to_string(kMaxOrder));
+  const std::size_t ncoef = static_cast<std::size_t>(in.order) + 1;
+  if (in.points.size() < ncoef)
+    refuse(std::to_string(in.points.size()) + " points are fewer than the " + std::to_string(ncoef) +
+           " coefficients of an order " + std::to_string(in.order) + " fit");
+  if (in.switches.printFits && in.points.size() == ncoef)
+    refuse("as many points as coefficients leave no degree of freedom for the reduced chi-square of each fit");
+  if (in.points.size() > static_cast<std::size_t>(INT32_MAX)) refuse("too many points");
+  if (in.threads < 0) refuse("a negative thread count");
+}
+
+}  // namespace
+
+void checkInputs(const Inputs& in) {
+  checkCounts(in);
+  if (!std::isfinite(in.urel)) refuse("the relative uncertainty is not finite");
+  for (std::size_t i = 0; i < in.points.size(); ++i) {
+    const Point& p = in.points[i];
+    const std::string point = "point " + std::to_string(i + 1) + ": ";
+    if (!std::isfinite(p.q) || !std::isfinite(p.uq) || !std::isfinite(p.e) || !std::isfinite(p.ue))
+      refuse(point + "a value is not finite");
+    if (p.ue == 0.0) refuse(point + "the efficiency uncertainty is 0 (it is a weight of the fit)");
+  }
+}
+
+Calibration calibrate(const Inputs& inputs, Observer* observer, Workspace* workspace) {
+  checkCounts(inputs);
+  const FpEnvironment held;
+  std::unique_ptr<Workspace> own;
+  if (workspace == nullptr) {
+    own = std::make_unique<Workspace>(inputs.threads);
+    workspace = own.get();
+  }
+  const PauseHandler pauses(observer);
+  MainFrame main;
+  Run run(inputs, observer, workspacePool(*workspace), main);
+  echoPoints(run);
+  weightedFit(run);
+  monteCarlo(run);
+  covarianceReport(run);
+  residualTable(run);
+  curveTable(run);
+  checkFloatingPoint();
+  finish(run);
+  return std::move(run.result);
+}
+
+std::optional<Answer> Calibration::answer(double q, Observer* observer) const {
+  const FpEnvironment held;
+  const PauseHandler pauses(observer);
+  MainFrame main;
+  Report out(observer);
+  std::optional<Answer> a = answerQuery(*fitted, q, out, main);
+  checkFloatingPoint();
+  return a;
+}
+
+Answer Calibration::efficiency(double q) const {
+  if (!(q >= qmin && q <= qmax)) {
+    std::ostringstream what;
+    what.precision(17);
+    what << "Interpolation only ! the index " << q << " is outside the calibrated range " << qmin << " to " << qmax;
+    throw std::out_of_range(what.str());
+  }
+  return *answer(q, nullptr);
+}
+
+}  // namespace tarvel
