@@ -131,20 +131,22 @@ struct Answer {
   Estimate y, xy, mc;
 };
 
-// A run-time error of a calibration: `report` holds exactly what the program
-// writes to standard error (CR LF line ends, the traceback included); what()
-// the same text with LF line ends.
+// A run-time error of a calibration: report() holds exactly what the program
+// writes to standard error (CR LF line ends, the traceback included), what()
+// the same text with LF line ends; letter() and number() are the error's
+// ('M', 6104), message() its message ("floating-point error: overflow").
 class Error : public std::runtime_error {
  public:
-  Error(char letter, int number, std::string report);
+  Error(char letter, int number, std::string message, std::string report);
   char letter() const { return letter_; }
   int number() const { return number_; }
+  const std::string& message() const { return message_; }
   const std::string& report() const { return report_; }
 
  private:
   char letter_;
   int number_;
-  std::string report_;
+  std::string message_, report_;
 };
 
 // The units of the report's records.

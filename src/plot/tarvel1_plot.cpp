@@ -38,6 +38,7 @@
 
 #include "records/format.h"
 #include "records/listin.h"
+#include "run/input.h"
 
 namespace {
 
@@ -71,44 +72,27 @@ std::string trim(const std::string& s) {
   return s.substr(b, s.find_last_not_of(" \t") - b + 1);
 }
 
-// Reads one list-directed statement or fails naming the file.
-void read(tarvel::LineSource& src, const std::string& file, std::initializer_list<tarvel::ListItem> items) {
-  if (auto error = tarvel::readListStatement(src, items)) fail(1, "cannot read " + file + ": " + error->message);
-}
-
+// The settings and points of the run: control.dat and its data file, read
+// as the program reads them.
 struct Settings {
   std::string datfile, resfile;
   int order = 0;
 };
 
-Settings readControl() {
-  tarvel::MemoryLines src(readFile("control.dat", ""));
+Settings readInputs(std::vector<Point>& pts) {
   Settings s;
-  std::string label;
-  int opt = 0;
-  read(src, "control.dat", {tarvel::listTarget(label, 15)});
-  read(src, "control.dat", {tarvel::listTarget(s.datfile, 255), tarvel::listTarget(label, 15)});
-  read(src, "control.dat", {tarvel::listTarget(s.order), tarvel::listTarget(label, 15)});
-  for (int k = 1; k <= 6; ++k) read(src, "control.dat", {tarvel::listTarget(opt), tarvel::listTarget(label, 15)});
-  read(src, "control.dat", {tarvel::listTarget(s.resfile, 255), tarvel::listTarget(label, 15)});
-  s.datfile = trim(s.datfile);
-  s.resfile = trim(s.resfile);
-  return s;
-}
-
-std::vector<Point> readPoints(const std::string& name) {
-  tarvel::MemoryLines src(readFile(name, ""));
-  int npt = 0;
-  double urel = 0.0;
-  read(src, name, {tarvel::listTarget(npt), tarvel::listTarget(urel)});
-  if (npt < 1) fail(1, name + " holds no calibration point");
-  std::vector<Point> pts;
-  for (int i = 0; i < npt; ++i) {
-    Point p{};
-    read(src, name, {tarvel::listTarget(p.q), tarvel::listTarget(p.uq), tarvel::listTarget(p.e), tarvel::listTarget(p.ue)});
-    pts.push_back(p);
+  std::string file = "control.dat";
+  try {
+    tarvel::MemoryLines control(readFile(file, ""));
+    const tarvel::Control c = tarvel::readControl(control, file);
+    s = {c.dataFile, c.resultsFile, c.order};
+    file = c.dataFile;
+    tarvel::MemoryLines data(readFile(file, ""));
+    for (const tarvel::Point& p : tarvel::readData(data, file, c).points) pts.push_back({p.q, p.uq, p.e, p.ue});
+  } catch (const tarvel::Error& e) {
+    fail(1, "cannot read " + file + ": " + e.message());
   }
-  return pts;
+  return s;
 }
 
 // The rows of courbe.dat after its heading; rows with an overflowed field
@@ -248,8 +232,8 @@ void frame(std::ostringstream& svg, const char* cls, double left, double top, do
 }  // namespace
 
 int main() {
-  const Settings s = readControl();
-  const std::vector<Point> pts = readPoints(s.datfile);
+  std::vector<Point> pts;
+  const Settings s = readInputs(pts);
   std::string first;
   const std::vector<Row> rows = readCurve(first);
   std::vector<Residual> table;

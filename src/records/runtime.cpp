@@ -64,7 +64,7 @@ void MainFrame::at(int stmt) {
 
 // ---------------------------------------------------------------- errors
 
-Error::Error(char letter, int number, std::string report)
+Error::Error(char letter, int number, std::string message, std::string report)
     : std::runtime_error([&report] {
         std::string text;
         for (char c : report)
@@ -73,6 +73,7 @@ Error::Error(char letter, int number, std::string report)
       }()),
       letter_(letter),
       number_(number),
+      message_(std::move(message)),
       report_(std::move(report)) {}
 
 std::string printable(std::string_view text) {
@@ -135,7 +136,7 @@ constexpr int kTrapped = FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW;
   if (thread.trialMode) throw TrialAbandoned{};
   // An operation whose flag is still raised came before this error.
   if (const int raised = fetestexcept(kTrapped); raised != 0) fatalFloatingPoint(raised);
-  throw Error(letter, number, fatalReport(letter, number, stmtPart, message));
+  throw Error(letter, number, printable(message), fatalReport(letter, number, stmtPart, message));
 }
 }  // namespace
 
@@ -156,7 +157,7 @@ void fatalMath(int number, std::string_view message) {
   if (thread.trialMode) throw TrialAbandoned{};
   // A math function's error after an earlier operation's flag: the flag's.
   if (const int raised = fetestexcept(kTrapped); raised != 0 && number >= err::kMathDomain) fatalFloatingPoint(raised);
-  throw Error('M', number, fatalReport('M', number, ": MATH", message));
+  throw Error('M', number, printable(message), fatalReport('M', number, ": MATH", message));
 }
 
 // ---------------------------------------------------------------- checks
