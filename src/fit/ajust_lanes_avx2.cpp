@@ -15,7 +15,7 @@
 #include <cstddef>
 #include <cstring>
 
-#include "fit/ajust.h"
+#include "fit/minimiser.h"
 #include "fit/power.h"
 
 #ifndef __AVX2__
@@ -161,7 +161,7 @@ bool fitLanes(int ndata, const double* x, const double* y, const double* w, cons
   pts.template evaluate<true>(a, beta, chi, al);
   if (any(~(chi <= DBL_MAX))) return false;
   best = chi;
-  lambda = splat(0.001);
+  lambda = splat(kLambdaStart);
 
   // One call of the minimiser on every lane: the damped system solved; then,
   // but for the final call, the trial evaluated and, in the active lanes,
@@ -183,7 +183,7 @@ bool fitLanes(int ndata, const double* x, const double* y, const double* w, cons
     pts.template evaluate<false>(trial, tbeta, chi, al);
     const Mask stepping = active & (lambda != 0.0);
     const Mask kept = stepping & (chi < best);
-    lambda = stepping ? (kept ? lambda * 0.1 : lambda * 10.0) : lambda;
+    lambda = stepping ? (kept ? lambda * kLambdaAccepted : lambda * kLambdaRejected) : lambda;
     best = kept ? chi : best;
     for (int n = 0; n < N; ++n) {
       beta[n] = kept ? tbeta[n] : beta[n];
@@ -204,11 +204,11 @@ bool fitLanes(int ndata, const double* x, const double* y, const double* w, cons
   }
   for (Mask active = all; any(active);) {
     if (!call(active, false)) return false;
-    const Mask settled = vabs(best - prev) < 1e-9;
+    const Mask settled = vabs(best - prev) < kAjustSettled;
     for (int l = 0; l < K; ++l) {
       if (left[l] < 0) {
         if (settled[l] != 0 || pass[l] == kAjustMaxPasses) {
-          left[l] = 5;
+          left[l] = kAjustFurtherSteps;
         } else {
           prev[l] = best[l];
           pass[l] = pass[l] + 1;
