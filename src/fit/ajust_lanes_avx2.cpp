@@ -7,8 +7,10 @@
 // Nothing here may be emitted as a function that other files share (an inline
 // function of a header, a template instantiated elsewhere too): the linker
 // could keep this AVX2 copy for the whole program. Everything below has
-// internal linkage but ajustLanes, and what it calls from headers
-// (powers) is always inlined.
+// internal linkage but ajustLanes; what it calls from headers (powers) is
+// always inlined, and instantiated on a type of this file alone, so that a
+// copy left out of line (as clang's -fsanitize=function leaves one at -O0)
+// is this file's own.
 #include "fit/ajust_lanes.h"
 
 #include <cfloat>
@@ -27,6 +29,9 @@ namespace tarvel {
 namespace {
 
 constexpr int K = kLanes;
+
+// The tag of this file's own, internal, instantiation of powers.
+struct Local {};
 
 // A value of every lane, and a lane mask (all bits set where true). Every
 // operation on them is the operation on each lane's double.
@@ -148,7 +153,7 @@ bool fitLanes(int ndata, const double* x, const double* y, const double* w, cons
   for (int i = 0; i < ndata; ++i)
     for (int l = 0; l < K; ++l) {
       double p[N];
-      powers(x[static_cast<std::ptrdiff_t>(i) * K + l], N, p);
+      powers<Local>(x[static_cast<std::ptrdiff_t>(i) * K + l], N, p);
       for (int n = 1; n < N; ++n) pw[(static_cast<std::ptrdiff_t>(i) * (N - 1) + n - 1) * K + l] = p[n];
     }
   const LanePoints<N> pts{ndata, y, w, pw};

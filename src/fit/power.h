@@ -7,9 +7,11 @@
 // running square when the bit is set, and the base is squared only while
 // higher bits remain, so no unused final squaring can overflow.
 //
-// Both are always inlined: ajust_lanes_avx2.cpp, compiled with AVX2, calls
-// powers, and an out-of-line copy of it there could be the one the linker
-// keeps for every caller.
+// Both are always inlined. ajust_lanes_avx2.cpp, compiled with AVX2, calls
+// powers: an out-of-line copy of it there, shared with the other callers,
+// could be the one the linker keeps for all of them. Some builds emit one all
+// the same (clang's -fsanitize=function at -O0), so that file names a Local
+// type of its own unnamed namespace, which gives its copy internal linkage.
 #pragma once
 
 namespace tarvel {
@@ -32,6 +34,9 @@ namespace tarvel {
 // the ones ipow forms.
 //
 //   double p[4]; powers(3.0, 4, p);   // p = {1, 3, 9, 27}
+//
+// Local is void but in ajust_lanes_avx2.cpp (see above).
+template <class Local = void>
 [[gnu::always_inline]] inline void powers(double q, int n, double* p) {
   if (n <= 0) return;
   p[0] = 1.0;
