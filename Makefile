@@ -6,7 +6,7 @@ JOBS        ?= 2
 
 FUZZ_SECONDS ?= 1800
 
-.PHONY: demo test check-sanitize fuzz configure build programs bench clean
+.PHONY: demo test check-sanitize fuzz fuzz-build configure build programs bench clean
 
 # What each command needs, installed by tools/deps.sh when missing (Debian):
 # the programs need the compiler, CMake and nlohmann/json; the tests add
@@ -47,10 +47,9 @@ check-sanitize:
 	cmake --build build-sanitize -j$(JOBS)
 	ctest --test-dir build-sanitize --output-on-failure --no-tests=error -j$(JOBS)
 
-# A fuzzing session of FUZZ_SECONDS (default 30 minutes): libFuzzer on the
-# list-directed reader and AFL++ on whole runs, side by side. Findings go to
-# build-fuzz/ and build-afl/findings/; the seeds are tests/fuzz-corpus/.
-fuzz:
+# The two fuzz targets, built but not run: build-fuzz/fuzz_listin (clang++
+# with libFuzzer) and build-afl/fuzz_run (afl-clang-fast++).
+fuzz-build:
 	$(call deps,$(TEST_DEPS) afl++=afl-fuzz clang=clang++)
 	CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=Debug -DTARVEL_TESTS=OFF -DTARVEL_SANITIZE=ON \
 	  -DTARVEL_FUZZ_LIBFUZZER=ON >/dev/null
@@ -58,6 +57,11 @@ fuzz:
 	CXX=afl-clang-fast++ AFL_QUIET=1 cmake -S . -B build-afl -DCMAKE_BUILD_TYPE=Release -DTARVEL_TESTS=OFF \
 	  -DTARVEL_SANITIZE=ON -DTARVEL_FUZZ_AFL=ON >/dev/null
 	AFL_QUIET=1 cmake --build build-afl -j$(JOBS) --target fuzz_run
+
+# A fuzzing session of FUZZ_SECONDS (default 30 minutes): libFuzzer on the
+# list-directed reader and AFL++ on whole runs, side by side. Findings go to
+# build-fuzz/ and build-afl/findings/; the seeds are tests/fuzz-corpus/.
+fuzz: fuzz-build
 	mkdir -p build-fuzz/corpus && cp tests/fuzz-corpus/listin/* build-fuzz/corpus/
 	@echo "Fuzzing for $(FUZZ_SECONDS) s; logs: build-fuzz/listin.log, build-afl/findings/default/fuzzer_stats"
 	build-fuzz/fuzz_listin -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 -artifact_prefix=build-fuzz/ \

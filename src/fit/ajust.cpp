@@ -27,18 +27,18 @@ void AJUST(const double* x, const double* y, const double* sig, int ndata, doubl
   mrqmin(x, y, sig, ndata, a, ifit, npar, covar, curv, npar, chisq, fpoly, lambda, state);
   double chisq_prev = chisq;
 
-  // Step until chi-square stops moving by 1e-9 or more.
+  // Step until chi-square stops moving by kAjustSettled or more.
   for (int pass = 1; pass <= kAjustMaxPasses; ++pass) {
     frame.at(33);
     mrqmin(x, y, sig, ndata, a, ifit, npar, covar, curv, npar, chisq, fpoly, lambda, state);
-    if (std::fabs(chisq - chisq_prev) < 1e-9) break;
+    if (std::fabs(chisq - chisq_prev) < kAjustSettled) break;
     chisq_prev = chisq;
     frame.at(37);
     niter = iadd(niter, 1);
   }
 
   // Five more steps without a test.
-  for (int extra = 1; extra <= 5; ++extra) {
+  for (int extra = 1; extra <= kAjustFurtherSteps; ++extra) {
     frame.at(43);
     mrqmin(x, y, sig, ndata, a, ifit, npar, covar, curv, npar, chisq, fpoly, lambda, state);
   }

@@ -25,9 +25,9 @@
 // AJUST keeps a traceback frame; npar above 20 is a fatal run-time error.
 #pragma once
 
-namespace tarvel {
+#include "fit/minimiser.h"  // kAjustMaxPasses
 
-inline constexpr int kAjustMaxPasses = 10000;
+namespace tarvel {
 
 void AJUST(const double* x, const double* y, const double* sig, int ndata, double* a, int npar, double* covar,
            double& chisq, int& niter, const int* ifit);

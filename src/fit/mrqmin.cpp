@@ -5,6 +5,7 @@
 
 #include "fit/covsrt.h"
 #include "fit/gaussj.h"
+#include "fit/minimiser.h"
 #include "fit/mrqcof.h"
 #include "records/runtime.h"
 
@@ -28,7 +29,7 @@ void step(const double* x, const double* y, const double* sig, int ndata, double
     s.nfit = 0;
     for (int j = 1; j <= npar; ++j)
       if (ifit[j - 1] != 0) s.nfit = s.nfit + 1;
-    lambda = 0.001;
+    lambda = kLambdaStart;
     if (s.basis != nullptr)
       s.basis->evaluate(y, a, alpha, ndim, s.beta, chisq);
     else
@@ -82,7 +83,7 @@ void step(const double* x, const double* y, const double* sig, int ndata, double
 
   if (chisq < s.chisq_best) {
     // Success: move towards Gauss-Newton and keep the trial.
-    lambda = lambda * 0.1;
+    lambda = lambda * kLambdaAccepted;
     s.chisq_best = chisq;
     for (int jj = 1; jj <= nfit; ++jj) {
       if (s.basis == nullptr)
@@ -93,7 +94,7 @@ void step(const double* x, const double* y, const double* sig, int ndata, double
     for (int l = 1; l <= (N > 0 ? N : npar); ++l) a[l - 1] = s.atrial[l - 1];
   } else {
     // Failure (also on a tie): move towards steepest descent.
-    lambda = lambda * 10.0;
+    lambda = lambda * kLambdaRejected;
     chisq = s.chisq_best;
   }
 }

@@ -6,11 +6,17 @@
 // The bits of k are taken from the lowest up: the result is multiplied by the
 // running square when the bit is set, and the base is squared only while
 // higher bits remain, so no unused final squaring can overflow.
+//
+// Both are always inlined. ajust_lanes_avx2.cpp, compiled with AVX2, calls
+// powers: an out-of-line copy of it there, shared with the other callers,
+// could be the one the linker keeps for all of them. Some builds emit one all
+// the same (clang's -fsanitize=function at -O0), so that file names a Local
+// type of its own unnamed namespace, which gives its copy internal linkage.
 #pragma once
 
 namespace tarvel {
 
-inline double ipow(double q, int k) {
+[[gnu::always_inline]] inline double ipow(double q, int k) {
   double result = 1.0;
   double base = q;
   unsigned bits = static_cast<unsigned>(k);
@@ -28,7 +34,10 @@ inline double ipow(double q, int k) {
 // the ones ipow forms.
 //
 //   double p[4]; powers(3.0, 4, p);   // p = {1, 3, 9, 27}
-inline void powers(double q, int n, double* p) {
+//
+// Local is void but in ajust_lanes_avx2.cpp (see above).
+template <class Local = void>
+[[gnu::always_inline]] inline void powers(double q, int n, double* p) {
   if (n <= 0) return;
   p[0] = 1.0;
   double square = q;  // q^(2^h) for the current highest bit h
