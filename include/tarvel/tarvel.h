@@ -149,6 +149,12 @@ class Error : public std::runtime_error {
   std::string message_, report_;
 };
 
+// What a calibration throws when its observer asks it to stop.
+class Cancelled : public std::exception {
+ public:
+  const char* what() const noexcept override { return "calibration cancelled"; }
+};
+
 // The units of the report's records.
 inline constexpr int kConsoleUnit = -1, kResultsUnit = 3, kCurveUnit = 4;
 
@@ -168,6 +174,9 @@ class Observer {
   // A numerical routine met trouble ("singular matrix in gaussj"); the run
   // goes on when this returns.
   virtual void pause(std::string_view text);
+  // Asked every few milliseconds of a long calibration: true stops it, and
+  // calibrate() throws Cancelled.
+  virtual bool cancelled();
 };
 
 // Threads that calibrations share, one at a time: made once, kept for as many

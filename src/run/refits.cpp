@@ -376,6 +376,8 @@ struct ParallelTrials::Impl {
     double* const e = q + pts.npt;
     int begin, end;
     while (chunks[c].next(begin, end)) {
+      // The run's own thread gives the block up when the run is asked to stop.
+      if (index == 0 && s.stopAsked()) chunks[c].cancel();
       for (int t = begin; t < end;) {
         const int k = b.first + t;
         const int n = std::min(kLanes, end - t);
@@ -478,6 +480,7 @@ struct ParallelTrials::Impl {
       // one is taken over.
       pool.finish();
       inFlight = false;
+      s.stopIfAsked();
       if (b.first + b.count <= kTrials) launch(1 - current);
       // The coefficients of the trials that went through, into aset.
       for (int t = 0; t < b.count; ++t)
@@ -532,8 +535,10 @@ SpreadWork::SpreadWork(Run& st, WorkerPool& workers) : s(st), pool(workers) {
     const TrialScope trial;
     const View<double> sample{samples.data() + static_cast<std::size_t>(kTrials) * index, kTrials};
     int begin, end;
-    while (chunks->next(begin, end))
+    while (chunks->next(begin, end)) {
+      if (index == 0 && s.stopAsked()) chunks->cancel();
       for (int i = begin; i < end; ++i) spread(i, sample);
+    }
   };
 }
 
@@ -572,6 +577,7 @@ TrialSpreads::TrialSpreads(Run& s) : s_(s) {
     work_->start();
   }
   work_->finish();
+  s.stopIfAsked();
 }
 
 TrialSpreads::~TrialSpreads() = default;

@@ -176,6 +176,7 @@ void monteCarlo(Run& s) {
     // thread, on the main thread alone), and comes with its coefficients. One
     // that would have ended the run there is fitted again here, from its
     // draws, the one-thread way.
+    s.stopIfAsked();
     if (parallel.take(k) == Turn::fitted) continue;
     const TrialPoints t = parallel.points();
     // Every trial starts from the coefficients of the weighted fit.
@@ -246,6 +247,7 @@ void residualTable(Run& s) {
   s.out.list(kResults, {});
   s.out.formatted(kResults, kResidHead, {});
   for (int i = 1; i <= s.pts.npt; ++i) {
+    s.stopIfAsked();
     STMT(298);
     const Estimate at = curvePoint(*s.fit, s.pts.qe(i));
     // The spread of the efficiencies that the trials' coefficients give at qe(i).
@@ -265,6 +267,7 @@ void curveTable(Run& s) {
   const double qstep = (c.qmax - c.qmin) / 100.0;
   double qx = c.qmin;
   for (;;) {
+    s.stopIfAsked();
     STMT(317);
     const Estimate at = curvePoint(c, qx);
     s.out.formatted(kCurve, kCurveRow, {qx, at.e, at.u});

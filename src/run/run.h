@@ -84,6 +84,19 @@ struct Run {
   // last trial is in.
   std::shared_ptr<SpreadWork> spreads;
   Calibration result;
+
+  // Whether the observer has asked the run to stop (asked on the run's own
+  // thread only); stopIfAsked() throws Cancelled then.
+  bool stopAsked() {
+    if (!stopping_ && out.observer() != nullptr && out.observer()->cancelled()) stopping_ = true;
+    return stopping_;
+  }
+  void stopIfAsked() {
+    if (stopAsked()) throw Cancelled();
+  }
+
+ private:
+  bool stopping_ = false;
 };
 
 // The phases.
