@@ -80,6 +80,14 @@ struct Scratch {
 
 struct Run { int status; std::string out, err; };  // the exit status, or 128 + the signal number
 
+// control.dat: the data file, the order, the six switches (digits) and the results file.
+inline std::string control(int order, const std::string& opt = "000000", const std::string& dat = "points.dat",
+                    const std::string& res = "results.dat") {
+  std::string s = "'test calibration'\n" + dat + " datafile\n" + std::to_string(order) + " order\n";
+  for (char o : opt) s += o + std::string(" switch\n");
+  return s + res + " resfile\n";
+}
+
 // Runs `exe` in `d` after the shell commands `pre`, with `input` on standard
 // input (a file, so not interactive) and COMSPEC set.
 inline Run run(const std::string& exe, const Scratch& d, const std::string& input = "", const std::string& args = "",

@@ -15,15 +15,8 @@
 namespace {
 
 using ts::LD;
+using ts::control;
 using namespace std::string_literals;
-
-// control.dat: the data file, the order, the six switches (digits) and the results file.
-std::string control(int order, const std::string& opt = "000000", const std::string& dat = "points.dat",
-                    const std::string& res = "results.dat") {
-  std::string s = "'test calibration'\n" + dat + " datafile\n" + std::to_string(order) + " order\n";
-  for (char o : opt) s += o + std::string(" switch\n");
-  return s + res + " resfile\n";
-}
 
 // Fw.d of a reference value, digit by digit: no zero before the point and no
 // sign when it rounds to zero. The program's double must round alike, so the

@@ -1,0 +1,77 @@
+// The library as other code calls it: calibrations one after the other and
+// two at once in one process, each against the program's run of the same
+// input, byte for byte (the record of a normal end, the report of an error);
+// the pauses handed to the observer; the caller's floating-point environment
+// as it was, traps and flags.
+#include <thread>
+
+#include "support.h"
+#include "tarvel/tarvel.h"
+
+namespace {
+
+using namespace tarvel;
+
+// Collects the pauses of a run.
+struct Pauses : Observer {
+  std::string texts;
+  void pause(std::string_view text) override { texts += std::string(text) + "\n"; }
+};
+
+TEST(Library, CalibrationsAgainstTheProgram) {
+  const std::string example = ts::slurp(EXAMPLES_DIR "/points.dat");
+  std::ostringstream huge;  // a Monte Carlo trial overflows after the first block
+  huge << std::setprecision(17) << "13 .005\n";
+  std::istringstream in(example.substr(example.find('\n') + 1));
+  for (double q, uq, e, ue; in >> q >> uq >> e >> ue;) huge << q << " " << uq * 1.7e18 << " " << e << " " << ue << "\n";
+  const struct { int order; const char* opt; std::string data, pauses; } rows[] = {
+      {2, "100110", example, ""},
+      {3, "101101", example, ""},
+      {8, "100110", huge.str(), ""},
+      {1, "000000", "2 0.005\n0 .5 .9 .01\n0 .5 .8 .01\n", "singular matrix in gaussj\n"},
+      {1, "001111", "2 0.005\n1 1 1 1\n3 1 1 0\n", ""}};
+  for (const auto& c : rows) {
+    SCOPED_TRACE(std::string("order ") + std::to_string(c.order) + " " + c.opt);
+    ts::Scratch d;
+    d.write("control.dat", ts::control(c.order, c.opt));
+    d.write("points.dat", c.data);
+    const ts::Run r = ts::run(TARVEL1_EXE, d, "\n0\n", "--json rec.json");
+    const std::string want = r.status == 0 ? d.read("rec.json") : r.err.substr(r.err.find("\r\n"));
+    RecordContext program{"points.dat", "results.dat", {}, c.opt[5] == '1', {}};
+    for (int k = 0; k < 6; ++k) program.opt[k] = c.opt[k] - '0';
+    const Inputs inputs = read(d.path);
+    auto calibration = [&](std::string& got, std::string& pauses) {
+      Pauses observer;
+      try {
+        got = record(calibrate(inputs, &observer), &program);
+      } catch (const Error& e) {
+        got = e.report();
+      }
+      pauses = observer.texts;
+    };
+    // One after the other, the caller holding a trap and a flag of its own.
+    std::string got[4], pauses[4];
+    fexcept_t flags;
+    feclearexcept(FE_ALL_EXCEPT);
+    feraiseexcept(FE_INEXACT);
+    feenableexcept(FE_UNDERFLOW);
+    calibration(got[0], pauses[0]);
+    const int traps = fegetexcept();
+    fegetexceptflag(&flags, FE_ALL_EXCEPT);
+    fedisableexcept(FE_ALL_EXCEPT);
+    EXPECT_EQ(traps, FE_UNDERFLOW);
+    EXPECT_EQ(fetestexcept(FE_ALL_EXCEPT), FE_INEXACT);
+    calibration(got[1], pauses[1]);
+    // Two at once.
+    std::thread first(calibration, std::ref(got[2]), std::ref(pauses[2]));
+    std::thread second(calibration, std::ref(got[3]), std::ref(pauses[3]));
+    first.join();
+    second.join();
+    for (int k = 0; k < 4; ++k) {
+      EXPECT_EQ(ts::visible(got[k]), ts::visible(want)) << "calibration " << k;
+      EXPECT_EQ(pauses[k], c.pauses) << "calibration " << k;
+    }
+  }
+}
+
+}  // namespace
