@@ -40,12 +40,17 @@ test: build $(DEBUG_BUILD)/tarvel1
 	TARVEL1_DEBUG_EXE=$(CURDIR)/$(DEBUG_BUILD)/tarvel1 ctest --test-dir $(BUILD) --output-on-failure --no-tests=error -j$(JOBS)
 
 # Every test again, with the program and the tests built under AddressSanitizer
-# and UndefinedBehaviorSanitizer.
+# and UndefinedBehaviorSanitizer; then the tests of calibrations on several
+# threads under ThreadSanitizer.
 check-sanitize:
 	$(call deps,$(TEST_DEPS))
 	cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DTARVEL_SANITIZE=ON >/dev/null
 	cmake --build build-sanitize -j$(JOBS)
 	ctest --test-dir build-sanitize --output-on-failure --no-tests=error -j$(JOBS)
+	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVEL_SANITIZE_THREAD=ON >/dev/null
+	cmake --build build-tsan -j$(JOBS) --target tarvel_tests
+	TSAN_OPTIONS=halt_on_error=1 build-tsan/tarvel_tests --gtest_filter='Library.*:MonteCarlo.*:WholeRuns.ThreadCounts'
+
 
 # The two fuzz targets, built but not run: build-fuzz/fuzz_listin (clang++
 # with libFuzzer) and build-afl/fuzz_run (afl-clang-fast++).
@@ -86,6 +91,6 @@ bench:
 	@for b in build-bench/bench_*; do $$b; done
 
 clean:
-	rm -rf $(BUILD) $(DEBUG_BUILD) build-bench build-sanitize build-fuzz build-afl demo
+	rm -rf $(BUILD) $(DEBUG_BUILD) build-bench build-sanitize build-tsan build-fuzz build-afl demo
 
 FORCE:

@@ -1,8 +1,10 @@
-// Benchmarks of the calibration run: the Monte Carlo phase of examples/, a
-// whole run of examples/ (as it stands: no queries), a whole run of the
-// program on the 12-point order-2 calibration that bench_gsl's GSL loop
-// refits, and whole runs of the program with growing point counts, with their
-// peak memory. Every one on one thread and on one a core (threads:0).
+// Benchmarks of the calibration: the Monte Carlo phase of examples/ and a
+// whole calibration of it in process; whole runs of the program as a process
+// on examples/ and on the 12-point order-2 calibration, beside the process of
+// bench_gsl's GSL loop over the same refits (gsl_refits_process) and, when
+// TARVEL1_BASELINE names another build of the program, beside that build;
+// and whole runs with growing point counts, with their peak memory. Every one
+// on one thread and on one a core (threads:0).
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -16,10 +18,7 @@
 #include <string>
 
 #include "bench_points.h"
-#include "records/units.h"
 #include "run/run.h"
-#include "stats/gasdev.h"
-#include "stats/ran1.h"
 
 using namespace tarvel;
 
@@ -41,82 +40,38 @@ std::string control(int order, const char* switches) {
   return s + "results.dat resfile\n";
 }
 
-// Console output of the in-process runs goes to /dev/null.
-struct QuietConsole {
-  int saved;
-  QuietConsole() {
-    std::fflush(stdout);
-    saved = dup(1);
-    const int null = open("/dev/null", O_WRONLY);
-    dup2(null, 1);
-    close(null);
-  }
-  ~QuietConsole() {
-    std::fflush(stdout);
-    dup2(saved, 1);
-    close(saved);
-  }
-};
-
-// A run state after start-up and the weighted fit of examples/ as it stands
-// (order 2, no drop, no queries): the trials fit three coefficients.
-std::unique_ptr<RunState> preparedExample(const std::string& dir) {
-  for (const char* name : {"control.dat", "points.dat"}) {
-    std::ifstream in(std::string(EXAMPLES_DIR) + "/" + name, std::ios::binary);
-    writeFile(dir + "/" + name, std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
-  }
-  if (chdir(dir.c_str()) != 0) std::abort();
-  resetUnitsForTesting();
-  ran1State() = {};
-  gasdevState() = {};
-  auto s = std::make_unique<RunState>();
-  startUp(*s);
-  weightedFit(*s);
-  return s;
-}
-
 // Threads of a benchmark: its argument, 0 meaning one a core as in a run.
 int threadsArg(const benchmark::State& state, int index) { return static_cast<int>(state.range(index)); }
 
+// The Monte Carlo phase of examples/ as it stands (order 2, no drop, no
+// queries: the trials fit three coefficients), after its weighted fit.
 void BM_MonteCarloPhase(benchmark::State& state) {
-  const std::string dir = scratch();
-  QuietConsole quiet;
-  auto s = preparedExample(dir);
-  s->threads = threadsArg(state, 0);
+  const Inputs in = read(EXAMPLES_DIR);
+  Workspace workspace(threadsArg(state, 0));
+  MainFrame main;
+  Run run(in, nullptr, workspacePool(workspace), main);
+  weightedFit(run);
   for (auto _ : state) {
-    s->seed = -911;
-    ran1State() = {};
-    gasdevState() = {};
-    monteCarlo(*s);
-    benchmark::DoNotOptimize(s->amc(1));
+    run.seed = -911;
+    run.uniform = {};
+    run.normal = {};
+    monteCarlo(run);
+    benchmark::DoNotOptimize(run.fit->amc(1));
   }
-  closeUnit(kResults);
 }
 BENCHMARK(BM_MonteCarloPhase)->ArgName("threads")->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-void BM_WholeRunOfExample(benchmark::State& state) {
-  const std::string dir = scratch();
-  QuietConsole quiet;
-  for (auto _ : state) {
-    auto s = preparedExample(dir);
-    s->threads = threadsArg(state, 0);
-    monteCarlo(*s);
-    covarianceReport(*s);
-    residualTable(*s);
-    curveTable(*s);
-    closeUnit(kResults);
-    benchmark::DoNotOptimize(s->amc(1));
-  }
+// A whole calibration of examples/ in process, its threads kept.
+void BM_CalibrationOfExample(benchmark::State& state) {
+  const Inputs in = read(EXAMPLES_DIR);
+  Workspace workspace(threadsArg(state, 0));
+  for (auto _ : state) benchmark::DoNotOptimize(calibrate(in, nullptr, &workspace).monteCarloFit.coefficients[0]);
 }
-BENCHMARK(BM_WholeRunOfExample)->ArgName("threads")->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_CalibrationOfExample)->ArgName("threads")->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// The built program on n points of order `order`, as a user runs it, with
-// TARVEL_THREADS set to `threads` (0: unset, one thread a core); reports the
-// peak resident memory of the run.
-void programRun(benchmark::State& state, int n, int order, int threads) {
-  const std::string dir = scratch();
-  writeFile(dir + "/control.dat", control(order, "100110"));
-  writeFile(dir + "/points.dat", benchdata::dataFile(n));
+// A process: `exe` run in `dir` with TARVEL_THREADS set to `threads` (0:
+// unset), standard output to /dev/null; the peak resident memory of the runs.
+void process(benchmark::State& state, const char* exe, const std::string& dir, int threads) {
   long peakKb = 0;
   for (auto _ : state) {
     const pid_t pid = fork();
@@ -128,7 +83,7 @@ void programRun(benchmark::State& state, int n, int order, int threads) {
         setenv("TARVEL_THREADS", std::to_string(threads).c_str(), 1);
       else
         unsetenv("TARVEL_THREADS");
-      execl(TARVEL1_EXE, "tarvel1", static_cast<char*>(nullptr));
+      execl(exe, exe, static_cast<char*>(nullptr));
       _exit(127);
     }
     int status;
@@ -138,12 +93,44 @@ void programRun(benchmark::State& state, int n, int order, int threads) {
     peakKb = use.ru_maxrss;
   }
   state.counters["peak_MB"] = static_cast<double>(peakKb) / 1024.0;
+}
+
+// The built program on n points of order `order`, as a user runs it, with
+// TARVEL_THREADS set to `threads` (0: unset, one thread a core); reports the
+// peak resident memory of the run.
+void programRun(benchmark::State& state, int n, int order, int threads, const char* exe = TARVEL1_EXE) {
+  const std::string dir = scratch();
+  writeFile(dir + "/control.dat", control(order, "100110"));
+  writeFile(dir + "/points.dat", benchdata::dataFile(n));
+  process(state, exe, dir, threads);
   std::system(("rm -rf " + dir).c_str());
 }
 
 // Twelve points, order 2, no drop: the calibration of bench_gsl's loop.
 void BM_ProgramTwelvePoints(benchmark::State& state) { programRun(state, 12, 2, threadsArg(state, 0)); }
 BENCHMARK(BM_ProgramTwelvePoints)->ArgName("threads")->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// A scratch copy of examples/.
+std::string exampleDir() {
+  const std::string dir = scratch();
+  for (const char* name : {"control.dat", "points.dat"}) {
+    std::ifstream in(std::string(EXAMPLES_DIR) + "/" + name, std::ios::binary);
+    writeFile(dir + "/" + name, std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
+  }
+  return dir;
+}
+
+// The program on examples/ as it stands.
+void BM_ProgramExample(benchmark::State& state) { process(state, TARVEL1_EXE, exampleDir(), threadsArg(state, 0)); }
+BENCHMARK(BM_ProgramExample)->ArgName("threads")->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+#if defined(GSL_REFITS_PROCESS)
+// The GSL loop's process: its 10000 refits of the twelve points, and its start and end.
+void BM_GslProcessTwelvePoints(benchmark::State& state) {
+  process(state, GSL_REFITS_PROCESS, scratch(), 1);
+}
+BENCHMARK(BM_GslProcessTwelvePoints)->Unit(benchmark::kMillisecond)->UseRealTime();
+#endif
 
 // The scale table: n points at order 3.
 void BM_ProgramPoints(benchmark::State& state) {
@@ -160,6 +147,22 @@ BENCHMARK(BM_ProgramPoints)
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
+
+// Another build of the program, side by side, when TARVEL1_BASELINE names one.
+const bool baseline = [] {
+  const char* exe = std::getenv("TARVEL1_BASELINE");
+  if (exe == nullptr || *exe == '\0') return false;
+  for (int threads : {1, 0}) {
+    const std::string suffix = "/threads:" + std::to_string(threads);
+    benchmark::RegisterBenchmark(("BM_BaselineTwelvePoints" + suffix).c_str(), [exe, threads](benchmark::State& st) {
+      programRun(st, 12, 2, threads, exe);
+    })->Unit(benchmark::kMillisecond)->UseRealTime();
+    benchmark::RegisterBenchmark(("BM_BaselineExample" + suffix).c_str(), [exe, threads](benchmark::State& st) {
+      process(st, exe, exampleDir(), threads);
+    })->Unit(benchmark::kMillisecond)->UseRealTime();
+  }
+  return true;
+}();
 
 }  // namespace
 
