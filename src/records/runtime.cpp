@@ -220,8 +220,6 @@ TrialScope::~TrialScope() {
   fesetexceptflag(&savedFlags_, kTrapped);
 }
 
-bool inTrial() { return thread.trialMode; }
-
 bool trapFlagsRaised() { return fetestexcept(kTrapped) != 0; }
 
 void clearTrapFlags() { feclearexcept(kTrapped); }

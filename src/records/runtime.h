@@ -305,8 +305,6 @@ class TrialScope {
   bool savedMode_;
 };
 
-// True inside a TrialScope on this thread.
-bool inTrial();
 // True when an invalid operation, a division by zero or an overflow has
 // happened since the flags were last cleared.
 bool trapFlagsRaised();
