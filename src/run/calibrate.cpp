@@ -116,6 +116,7 @@ std::optional<Answer> Calibration::answer(double q, Observer* observer) const {
 }
 
 Answer Calibration::efficiency(double q) const {
+  const FpEnvironment held;  // a NaN compared raises the invalid flag
   if (!(q >= qmin && q <= qmax)) {
     std::ostringstream what;
     what.precision(17);

@@ -1,0 +1,50 @@
+#!/usr/bin/python3
+"""A calibration from Python against the program on the same input, side by side.
+
+    /usr/bin/python3 bench/bench_python.py [--points 100000] [--order 3] [--threads 2] [--repeat 1]
+
+Writes a smooth quench curve of --points points (as bench_points.h makes them)
+into control.dat and points.dat in a scratch directory, then times, one after
+the other and --repeat times each, the program tarvel1 run there (wall time of
+the whole process, TARVEL_THREADS=--threads) and tarvel.read() plus
+tarvel.calibrate(threads=--threads) in this process, and prints both medians
+and their ratio. Expects `make test` (or a build of tarvel1 and tarvel_python)
+in build/; --build names another build directory.
+"""
+import argparse, os, statistics, subprocess, sys, tempfile, time
+
+root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+args = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+for name, default in (("points", 100000), ("order", 3), ("threads", 2), ("repeat", 1)):
+    args.add_argument("--" + name, type=int, default=default)
+args.add_argument("--build", default=os.path.join(root, "build"))
+args = args.parse_args()
+sys.path.insert(0, os.path.join(args.build, "python"))
+import tarvel  # noqa: E402
+
+n = args.points
+work = tempfile.TemporaryDirectory()
+with open(os.path.join(work.name, "control.dat"), "w") as f:
+    f.write(f"'bench'\npoints.dat datafile\n{args.order} order\n" + "0 opt\n" * 6 + "results.dat resfile\n")
+with open(os.path.join(work.name, "points.dat"), "w") as f:
+    f.write(f"{n} 0.005\n")
+    for i in range(n):
+        q = 10.0 + 140.0 * i / (n - 1 if n > 1 else 1)
+        e = 0.968 - 0.00185 * q - 0.0000035 * q * q + 0.002 * ((i * 7919) % 11 - 5) / 5.0
+        f.write(f"{q:.4f} {0.3 + 0.01 * q:.3f} {e:.5f} {0.002 + 0.00004 * q:.5f}\n")
+
+env = dict(os.environ, TARVEL_THREADS=str(args.threads))
+program, python = [], []
+for _ in range(args.repeat):
+    start = time.perf_counter()
+    subprocess.run([os.path.join(args.build, "tarvel1")], cwd=work.name, env=env, check=True, stdout=subprocess.DEVNULL)
+    program.append(time.perf_counter() - start)
+    start = time.perf_counter()
+    tarvel.calibrate(**tarvel.read(work.name), threads=args.threads)
+    python.append(time.perf_counter() - start)
+
+p, y = statistics.median(program), statistics.median(python)
+print(f"{n} points, order {args.order}, {args.threads} thread(s), median of {args.repeat}:")
+print(f"  program tarvel1      {p:9.3f} s")
+print(f"  tarvel.calibrate     {y:9.3f} s")
+print(f"  Python / program     {y / p:9.3f}")

@@ -1,0 +1,532 @@
+// The Python module tarvel: the calibration of tarvel1 from Python, over the
+// library's public API, every figure the program's own, as numpy arrays.
+//
+// A calibration runs with the GIL released, on the library's threads; its
+// observer looks for a pending signal (Ctrl-C) every 50 ms or so and stops
+// the run when a signal handler raised. Bad arguments raise ValueError before
+// any work, a run-time error of the calibration tarvel.CalibrationError with
+// the program's report, and the program's warnings about doubtful points go
+// through the warnings module. Every entry point holds the interpreter's
+// floating-point environment aside while it works (tarvel::FpEnvironment):
+// its flags and traps are as they were after a call, whatever it raised.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "records/runtime.h"
+#include "run/input.h"
+#include "tarvel/tarvel.h"
+
+namespace py = pybind11;
+using namespace py::literals;
+
+namespace {
+
+using Array = py::array_t<double, py::array::c_style | py::array::forcecast>;
+constexpr int kMaxThreads = 256;
+
+// The classes made at import, kept for the life of the process.
+struct Types {
+  PyObject *calibrationError, *pointWarning, *estimate, *answers, *weightedFit, *finalFit, *monteCarloFit,
+      *residuals, *curve;
+} types;
+
+// Text as the library writes it; bytes that are not UTF-8 (a file name, say)
+// come through as surrogates and encode back to the same bytes.
+py::str text(const std::string& s) {
+  return py::reinterpret_steal<py::str>(PyUnicode_DecodeUTF8(s.data(), static_cast<Py_ssize_t>(s.size()), "surrogateescape"));
+}
+
+py::array_t<double> vector(const std::vector<double>& v) { return py::array_t<double>(v.size(), v.data()); }
+
+// A matrix as a 2-D array, [i, j] being element (i + 1, j + 1).
+py::array_t<double> matrix(const tarvel::Matrix& m) {
+  py::array_t<double> a({m.n, m.n});
+  auto r = a.mutable_unchecked<2>();
+  for (int i = 0; i < m.n; ++i)
+    for (int j = 0; j < m.n; ++j) r(i, j) = m(i + 1, j + 1);
+  return a;
+}
+
+// A column of a table of rows as an array.
+template <class Row>
+py::array_t<double> column(const std::vector<Row>& rows, double Row::*field) {
+  py::array_t<double> a(rows.size());
+  double* out = a.mutable_data();
+  for (const Row& r : rows) *out++ = r.*field;
+  return a;
+}
+
+// An instance of one of the classes made at import.
+template <class... T>
+py::object make(PyObject* type, T&&... values) {
+  return py::handle(type)(std::forward<T>(values)...);
+}
+
+[[noreturn]] void raise(PyObject* type, const std::string& message) {
+  PyErr_SetObject(type, text(message).ptr());
+  throw py::error_already_set();
+}
+
+// tarvel.CalibrationError: the pauses' texts (a numerical routine's trouble
+// on the way) before the report.
+[[noreturn]] void raise(const tarvel::Error& e, const std::vector<std::string>& pauses = {}) {
+  std::string message;
+  for (const std::string& p : pauses) message += p + "\n";
+  py::object exc = py::handle(types.calibrationError)(text(message + e.what()));
+  exc.attr("report") = text(e.report());
+  exc.attr("letter") = std::string(1, e.letter());
+  exc.attr("number") = e.number();
+  exc.attr("message") = text(e.message());
+  py::list texts;
+  for (const std::string& p : pauses) texts.append(text(p));
+  exc.attr("pauses") = texts;
+  PyErr_SetObject(types.calibrationError, exc.ptr());
+  throw py::error_already_set();
+}
+
+void warn(PyObject* category, const std::string& message) {
+  if (PyErr_WarnEx(category, message.c_str(), 2) != 0) throw py::error_already_set();
+}
+
+// Watches a calibration on the thread that called it, without the GIL: keeps
+// the pauses' texts and, every 50 ms at most, lets Python run its signal
+// handlers; one that raised (KeyboardInterrupt) stops the run.
+class Watcher : public tarvel::Observer {
+ public:
+  void pause(std::string_view t) override { pauses.emplace_back(t); }
+  bool cancelled() override {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - last_ < std::chrono::milliseconds(50)) return false;
+    last_ = now;
+    py::gil_scoped_acquire gil;
+    // The handlers' own arithmetic stays out of the run's flags.
+    const tarvel::FpEnvironment held;
+    if (PyErr_CheckSignals() == 0) return false;
+    PyErr_Fetch(&type_, &value_, &trace_);
+    return true;
+  }
+  // The error of the signal handler that stopped the run, raised again.
+  void raiseSignal() {
+    if (type_ == nullptr) return;
+    PyErr_Restore(type_, value_, trace_);
+    type_ = value_ = trace_ = nullptr;
+    throw py::error_already_set();
+  }
+  std::vector<std::string> pauses;
+
+ private:
+  std::chrono::steady_clock::time_point last_ = std::chrono::steady_clock::now();
+  PyObject *type_ = nullptr, *value_ = nullptr, *trace_ = nullptr;
+};
+
+tarvel::Calibration calibrate(const Array& q, const Array& uq, const Array& e, const Array& ue, double urel, int order,
+                              bool printFits, bool dropNegligible, bool probability, bool curve,
+                              std::optional<int> threads) {
+  const tarvel::FpEnvironment held;
+  const char* names[] = {"q", "uq", "e", "ue"};
+  const Array* columns[] = {&q, &uq, &e, &ue};
+  for (int k = 0; k < 4; ++k)
+    if (columns[k]->ndim() != 1)
+      raise(PyExc_ValueError, std::string(names[k]) + " must be one-dimensional, not of " +
+                                  std::to_string(columns[k]->ndim()) + " dimensions");
+  const py::ssize_t n = q.shape(0);
+  if (uq.shape(0) != n || e.shape(0) != n || ue.shape(0) != n)
+    raise(PyExc_ValueError, "q, uq, e and ue must have the same length, not " + std::to_string(n) + ", " +
+                                std::to_string(uq.shape(0)) + ", " + std::to_string(e.shape(0)) + " and " +
+                                std::to_string(ue.shape(0)));
+  if (threads && (*threads < 1 || *threads > kMaxThreads))
+    raise(PyExc_ValueError, "threads must be None (one a core) or 1 to " + std::to_string(kMaxThreads) + ", not " +
+                                std::to_string(*threads));
+  tarvel::Inputs in;
+  in.points.resize(static_cast<std::size_t>(n));
+  for (py::ssize_t i = 0; i < n; ++i) in.points[i] = {q.at(i), uq.at(i), e.at(i), ue.at(i)};
+  in.urel = urel;
+  in.order = order;
+  in.switches = {printFits, dropNegligible, probability, curve};
+  in.threads = threads.value_or(0);
+  try {
+    tarvel::checkInputs(in);
+  } catch (const std::invalid_argument& bad) {
+    raise(PyExc_ValueError, bad.what());
+  }
+  for (const std::string& line : tarvel::pointWarnings(in.points)) {
+    const std::string prefix = "tarvel1: warning: ";
+    warn(types.pointWarning, line.rfind(prefix, 0) == 0 ? line.substr(prefix.size()) : line);
+  }
+
+  Watcher watcher;
+  std::optional<tarvel::Calibration> cal;
+  std::exception_ptr failure;
+  {
+    py::gil_scoped_release free;
+    try {
+      cal = tarvel::calibrate(in, &watcher);
+    } catch (...) {
+      failure = std::current_exception();
+    }
+  }
+  watcher.raiseSignal();
+  if (failure) {
+    try {
+      std::rethrow_exception(failure);
+    } catch (const tarvel::Error& err) {
+      raise(err, watcher.pauses);
+    } catch (const tarvel::Cancelled&) {
+      raise(PyExc_KeyboardInterrupt, "calibration cancelled");
+    }
+  }
+  for (const std::string& p : watcher.pauses) warn(PyExc_RuntimeWarning, p);
+  return std::move(*cal);
+}
+
+py::object estimate(const tarvel::Estimate& x) { return make(types.estimate, x.e, x.u); }
+
+// The three answers at q, a number or an array of them.
+py::object efficiency(const tarvel::Calibration& cal, const py::object& where) {
+  const tarvel::FpEnvironment held;
+  const Array q = Array::ensure(where);
+  if (!q) raise(PyExc_TypeError, "q must be a number or an array of numbers");
+  const std::size_t n = static_cast<std::size_t>(q.size());
+  const double* qs = q.data();
+  for (std::size_t i = 0; i < n; ++i)
+    if (!(qs[i] >= cal.qmin && qs[i] <= cal.qmax)) {
+      try {
+        cal.efficiency(qs[i]);
+      } catch (const std::out_of_range& outside) {
+        raise(PyExc_ValueError, outside.what());
+      }
+    }
+  std::vector<tarvel::Answer> answers(n);
+  std::optional<tarvel::Error> failure;
+  {
+    py::gil_scoped_release free;
+    try {
+      for (std::size_t i = 0; i < n; ++i) answers[i] = cal.efficiency(qs[i]);
+    } catch (const tarvel::Error& err) {
+      failure = err;
+    }
+  }
+  if (failure) raise(*failure);
+  if (q.ndim() == 0)
+    return make(types.answers, estimate(answers[0].y), estimate(answers[0].xy), estimate(answers[0].mc));
+  std::vector<py::ssize_t> shape(q.shape(), q.shape() + q.ndim());
+  py::array_t<double> out[6];
+  for (auto& a : out) a = py::array_t<double>(shape);
+  for (std::size_t i = 0; i < n; ++i) {
+    const tarvel::Estimate* three[] = {&answers[i].y, &answers[i].xy, &answers[i].mc};
+    for (int k = 0; k < 3; ++k) {
+      out[2 * k].mutable_data()[i] = three[k]->e;
+      out[2 * k + 1].mutable_data()[i] = three[k]->u;
+    }
+  }
+  return make(types.answers, make(types.estimate, out[0], out[1]),
+                                            make(types.estimate, out[2], out[3]),
+                                            make(types.estimate, out[4], out[5]));
+}
+
+// The inputs as keyword arguments of calibrate().
+py::dict arguments(const tarvel::Inputs& in) {
+  return py::dict("q"_a = column(in.points, &tarvel::Point::q), "uq"_a = column(in.points, &tarvel::Point::uq),
+                  "e"_a = column(in.points, &tarvel::Point::e), "ue"_a = column(in.points, &tarvel::Point::ue),
+                  "urel"_a = in.urel, "order"_a = in.order, "print_fits"_a = in.switches.printFits,
+                  "drop_negligible"_a = in.switches.dropNegligible, "probability"_a = in.switches.probability,
+                  "curve"_a = in.switches.curve);
+}
+
+py::dict readInputs(const py::object& directory) {
+  const tarvel::FpEnvironment held;
+  const auto dir = py::module_::import("os").attr("fspath")(directory).cast<std::string>();
+  try {
+    return arguments(tarvel::read(dir));
+  } catch (const tarvel::Error& err) {
+    raise(err);
+  } catch (const std::runtime_error& unread) {
+    // The reason ends the message: an errno that Python knows gives its
+    // subclass of OSError (FileNotFoundError, PermissionError, ...).
+    const std::string what = unread.what();
+    for (int code : {ENOENT, EACCES, EISDIR, ENOTDIR}) {
+      const std::string reason = std::strerror(code);
+      if (what.size() > reason.size() && what.compare(what.size() - reason.size(), reason.size(), reason) == 0) {
+        PyErr_SetObject(PyExc_OSError, py::make_tuple(code, text(what)).ptr());
+        throw py::error_already_set();
+      }
+    }
+    raise(PyExc_OSError, what);
+  }
+}
+
+py::object weightedFit(const tarvel::WeightedFit& f) {
+  return make(types.weightedFit, f.order, vector(f.coefficients), matrix(f.covariance), f.chi2,
+                                                f.reducedChi2, f.Q, f.verdict);
+}
+
+std::string representation(const tarvel::Calibration& cal) {
+  const tarvel::FpEnvironment held;
+  const tarvel::WeightedFit& last = cal.weightedFits.back();
+  const tarvel::FinalFit& w = cal.weightedFit;
+  const tarvel::MonteCarloFit& mc = cal.monteCarloFit;
+  char line[160];
+  std::snprintf(line, sizeof line, "<tarvel.Calibration: order %d, %zu points, indices %.6g to %.6g, reduced chi-square ",
+                w.order, cal.inputs.points.size(), cal.qmin, cal.qmax);
+  std::string s = line;
+  if (last.reducedChi2) {
+    std::snprintf(line, sizeof line, "%.6g", *last.reducedChi2);
+    s += line;
+  } else {
+    s += "none";
+  }
+  s += "\n        uncertainties in y              uncertainties in x and y";
+  for (std::size_t j = 0; j < w.coefficients.size(); ++j) {
+    std::snprintf(line, sizeof line, "\n  a(%zu)  %-15.8g +/- %-12.6g  %-15.8g +/- %.6g", j + 1, w.coefficients[j],
+                  w.standardDeviations[j], mc.coefficients[j], mc.standardDeviations[j]);
+    s += line;
+  }
+  return s + ">";
+}
+
+}  // namespace
+
+PYBIND11_MODULE(tarvel, m) {
+  m.doc() = R"(The calibration curve of a counter's detection efficiency against a quenching
+index, with honest uncertainties: the calibration of the program tarvel1,
+every figure bit for bit the program's.
+
+A calibration fits a polynomial in the quenching index to the measured
+efficiencies by weighted least squares (the fit "with uncertainties in y"),
+then refits it in 10000 seeded Monte Carlo trials that perturb both
+coordinates of every point; the mean of the trials is the fit "with
+uncertainties in x and y", its covariance the weighted fit's plus the
+trials' sample covariance.
+
+    import tarvel
+    cal = tarvel.calibrate(**tarvel.read("examples"))
+    print(cal)
+    print(cal.efficiency(50.0).xy)       # Estimate(e=..., u=...)
+
+Efficiencies are fractions (0.946, not 94.6); every uncertainty is a
+standard uncertainty (one standard deviation).)";
+
+  auto namedtuple = py::module_::import("collections").attr("namedtuple");
+  // A named tuple, its fields documented.
+  auto tuple = [&](const char* name, const char* doc, std::initializer_list<std::pair<const char*, const char*>> fields) {
+    std::string names;
+    for (const auto& f : fields) names += std::string(names.empty() ? "" : " ") + f.first;
+    py::object type = namedtuple(name, names, "module"_a = "tarvel");
+    type.attr("__doc__") = doc;
+    for (const auto& f : fields) {
+      py::object field = type.attr(f.first);
+      try {
+        field.attr("__doc__") = f.second;
+      } catch (const py::error_already_set&) {
+      }
+    }
+    m.attr(name) = type;
+    return type.release().ptr();
+  };
+  types.estimate = tuple("Estimate", "An efficiency (a fraction) and its standard uncertainty.",
+                         {{"e", "the efficiency, a fraction"}, {"u", "its standard uncertainty"}});
+  types.answers = tuple(
+      "Answers", "The three answers at an index, each an Estimate (e, u).",
+      {{"y", "the fit with uncertainties in y, with the uncertainty that its own covariance gives"},
+       {"xy", "the fit with uncertainties in x and y, with its combined standard uncertainty (as residuals.sdev)"},
+       {"mc", "the mean and standard deviation of the 10000 Monte Carlo trials' curves (as residuals.mc)"}});
+  const char* order = "the polynomial order (order + 1 coefficients)";
+  const char* coefficients = "the coefficients, constant term first (array)";
+  const char* chi2 = "the chi-square of the weighted fit";
+  const char* reduced = "the chi-square over the degrees of freedom; None without a degree of freedom";
+  const char* Q = "the chi-square probability (a single-precision value), with print_fits; else None";
+  const char* verdict = "with print_fits and probability, the verdict on Q ('Goodness of fit believable', "
+                        "'Not so good fit!' or 'Bad fit!'); else None";
+  types.weightedFit = tuple("WeightedFit", "One weighted fit of the dropping loop (uncertainties in y).",
+                            {{"order", order},
+                             {"coefficients", coefficients},
+                             {"covariance", "the covariance of the coefficients (2-D array)"},
+                             {"chi2", chi2},
+                             {"reduced_chi2", reduced},
+                             {"Q", Q},
+                             {"verdict", verdict}});
+  types.finalFit = tuple("FinalFit", "The final weighted fit, the fit with uncertainties in y.",
+                         {{"order", order},
+                          {"coefficients", coefficients},
+                          {"standard_deviations", "the standard uncertainties of the coefficients (array)"},
+                          {"covariance", "the covariance of the coefficients (2-D array)"},
+                          {"chi2", chi2},
+                          {"reduced_chi2", reduced},
+                          {"Q", Q},
+                          {"verdict", verdict}});
+  types.monteCarloFit = tuple(
+      "MonteCarloFit", "The fit with uncertainties in x and y: the Monte Carlo trials' mean.",
+      {{"order", order},
+       {"coefficients", "the mean of the 10000 trials' coefficients, constant term first (array)"},
+       {"standard_deviations", "the standard uncertainties of the coefficients, from the combined covariance"},
+       {"monte_carlo_covariance", "the trials' sample covariance of the coefficients (2-D array)"},
+       {"combined_covariance", "the weighted fit's covariance plus the trials' (2-D array)"}});
+  types.residuals = tuple(
+      "Residuals", "The residual table, a row a point, each column an array.",
+      {{"q", "the quenching index of the point"},
+       {"e_exp", "the measured efficiency"},
+       {"e_calc", "the fit with uncertainties in x and y at the index"},
+       {"sdev", "the combined standard uncertainty of e_calc (weighted fit's and trials' covariance)"},
+       {"mc", "the standard deviation of the trials' curves at the index (the Monte Carlo part alone)"}});
+  types.curve = tuple("Curve", "The curve table (courbe.dat), each column an array.",
+                      {{"q", "the quenching index, from the smallest index to one step past the largest"},
+                       {"e", "the fit with uncertainties in x and y"},
+                       {"ue", "its combined standard uncertainty"}});
+
+  py::object error = py::reinterpret_steal<py::object>(PyErr_NewExceptionWithDoc(
+      "tarvel.CalibrationError",
+      "A run-time error of a calibration (an overflow in a Monte Carlo trial, a singular matrix, a negative\n"
+      "variance of the curve, a value of a file that cannot be read). str() is the program's report with LF line\n"
+      "ends, after the text of any trouble of a numerical routine on the way (pauses). Attributes: report (the\n"
+      "exact text that the program writes to standard error, CR LF line ends and traceback), letter and number\n"
+      "of the error ('M', 6104), message ('floating-point error: overflow'), pauses (list of str).",
+      PyExc_RuntimeError, nullptr));
+  m.attr("CalibrationError") = error;
+  types.calibrationError = error.release().ptr();
+  py::object pointWarning = py::reinterpret_steal<py::object>(PyErr_NewExceptionWithDoc(
+      "tarvel.PointWarning",
+      "A doubtful calibration point, in the program's words: an efficiency above 1 (efficiencies are fractions)\n"
+      "or not above 0, a negative uncertainty.",
+      PyExc_UserWarning, nullptr));
+  m.attr("PointWarning") = pointWarning;
+  types.pointWarning = pointWarning.release().ptr();
+
+  py::class_<tarvel::Calibration>(m, "Calibration", R"(Everything a calibration computed; made by tarvel.calibrate().
+
+Efficiencies are fractions, uncertainties standard uncertainties. Vectors are
+numpy arrays, matrices 2-D arrays ([i, j] the element of coefficients i and j,
+constant term 0). The fit "with uncertainties in y" is the weighted
+least-squares fit; the fit "with uncertainties in x and y" is the mean of the
+10000 Monte Carlo trials (the curve of the calibration).)")
+      .def_property_readonly("order", [](const tarvel::Calibration& c) { return c.weightedFit.order; },
+                             "The order of the final fits (lower than asked after a drop).")
+      .def_property_readonly(
+          "weighted_fit",
+          [](const tarvel::Calibration& c) {
+            const tarvel::WeightedFit& f = c.weightedFits.back();
+            const tarvel::FinalFit& w = c.weightedFit;
+            return make(types.finalFit, w.order, vector(w.coefficients), vector(w.standardDeviations),
+                                                       matrix(w.covariance), f.chi2, f.reducedChi2, f.Q, f.verdict);
+          },
+          "The final weighted fit (uncertainties in y): a FinalFit of order, coefficients, standard_deviations,\n"
+          "covariance, chi2, reduced_chi2, Q and verdict.")
+      .def_property_readonly(
+          "weighted_fits",
+          [](const tarvel::Calibration& c) {
+            py::list fits;
+            for (const tarvel::WeightedFit& f : c.weightedFits) fits.append(weightedFit(f));
+            return fits;
+          },
+          "Every weighted fit of the dropping loop, in order: a list of WeightedFit (order, coefficients,\n"
+          "covariance, chi2, reduced_chi2, Q, verdict). More than one only with drop_negligible.")
+      .def_property_readonly(
+          "monte_carlo_fit",
+          [](const tarvel::Calibration& c) {
+            const tarvel::MonteCarloFit& f = c.monteCarloFit;
+            return make(types.monteCarloFit, f.order, vector(f.coefficients), vector(f.standardDeviations),
+                        matrix(f.monteCarloCovariance), matrix(f.combinedCovariance));
+          },
+          "The fit with uncertainties in x and y: a MonteCarloFit of order, coefficients (the trials' mean),\n"
+          "standard_deviations (from the combined covariance), monte_carlo_covariance (the trials' sample\n"
+          "covariance) and combined_covariance (the weighted fit's plus the trials').")
+      .def_property_readonly(
+          "residuals",
+          [](const tarvel::Calibration& c) {
+            using R = tarvel::Residual;
+            const auto& r = c.residuals;
+            return make(types.residuals, column(r, &R::q), column(r, &R::eExp), column(r, &R::eCalc),
+                                                        column(r, &R::sdev), column(r, &R::mc));
+          },
+          "The residual table, a row a point: Residuals of arrays q, e_exp (measured), e_calc (the fit with\n"
+          "uncertainties in x and y), sdev (its combined standard uncertainty), mc (the trials' spread alone).")
+      .def_property_readonly(
+          "curve",
+          [](const tarvel::Calibration& c) {
+            using C = tarvel::CurveRow;
+            return make(types.curve, column(c.curve, &C::q), column(c.curve, &C::e),
+                                                    column(c.curve, &C::ue));
+          },
+          "The curve table (courbe.dat) with curve=True: Curve of arrays q, e and ue (its combined standard\n"
+          "uncertainty), 101 or 102 rows from the smallest index to one step past the largest; empty otherwise.")
+      .def_readonly("qmin", &tarvel::Calibration::qmin, "The smallest calibration index: the range starts here.")
+      .def_readonly("qmax", &tarvel::Calibration::qmax, "The largest calibration index: the range ends here.")
+      .def_property_readonly(
+          "inputs", [](const tarvel::Calibration& c) { return arguments(c.inputs); },
+          "The inputs of the calibration, as keyword arguments of calibrate() (threads aside).")
+      .def(
+          "efficiency", &efficiency, "q"_a,
+          R"(The three answers at quenching index q (a number or an array of them):
+Answers(y, xy, mc), each an Estimate(e, u) of an efficiency (a fraction) and
+its standard uncertainty; for an array, e and u are arrays of its shape.
+
+  y:  the fit with uncertainties in y, with its own covariance;
+  xy: the fit with uncertainties in x and y, with the combined uncertainty;
+  mc: the mean and standard deviation of the 10000 trials' curves.
+
+An index outside the calibrated range [qmin, qmax] raises ValueError
+("Interpolation only !").)")
+      .def(
+          "record",
+          [](const tarvel::Calibration& c) {
+            const tarvel::FpEnvironment held;  // json's reading of numbers raises the inexact flag
+            return py::module_::import("json").attr("loads")(text(tarvel::record(c)));
+          },
+          R"(The record of the calibration: the dictionary that tarvel1 --json writes for
+the same run, without what only the program knows (the file names and the
+answered queries). Every number is the program's, bit for bit.)")
+      .def("__repr__", &representation);
+
+  m.def("calibrate", &calibrate, "q"_a, "uq"_a, "e"_a, "ue"_a, "urel"_a = 0.0, "order"_a = 2, py::kw_only(),
+        "print_fits"_a = false, "drop_negligible"_a = false, "probability"_a = false, "curve"_a = false,
+        "threads"_a = py::none(),
+        R"(Calibrates: returns a Calibration with every figure of a run of tarvel1.
+
+q      quenching indices of the calibration points (1-D array)
+uq     their standard uncertainties
+e      the measured detection efficiencies, fractions (0.946, not 94.6)
+ue     their standard uncertainties (the weights of the fit; none may be 0)
+urel   the common relative standard uncertainty of all efficiencies (0.005
+       for 0.5 %): every Monte Carlo trial scales all efficiencies together
+       by one normal deviate of it
+order  the order of the polynomial, 0 to 8 (order + 1 coefficients)
+print_fits       report each weighted fit: its reduced chi-square and the
+                 chi-square probability Q (the program's opt(1)); needs more
+                 points than coefficients
+drop_negligible  drop a highest coefficient below 0.001 in magnitude and
+                 refit, while the chi-square comes closer to 1 (opt(3))
+probability      with print_fits, the verdict on Q (opt(4))
+curve            tabulate the curve with its uncertainty (opt(5))
+threads          threads of the Monte Carlo refits, 1 to 256; None: one a
+                 core. The figures are the same whatever the number.
+
+The four arrays must be of one length. Bad arguments (an order outside 0 to
+8, fewer points than coefficients, a value that is not finite, an efficiency
+uncertainty of 0) raise ValueError before any work; doubtful points (an
+efficiency above 1 or not above 0, a negative uncertainty) give a
+tarvel.PointWarning each. A run-time error of the calibration raises
+tarvel.CalibrationError with the program's report. The calibration runs
+without the GIL; Ctrl-C stops it (KeyboardInterrupt).)");
+
+  m.def("read", &readInputs, "directory"_a = ".",
+        R"(Reads control.dat and the data file it names, in directory, into the keyword
+arguments of calibrate(): a dict of q, uq, e, ue (arrays), urel, order,
+print_fits, drop_negligible, probability and curve, so that
+
+    tarvel.calibrate(**tarvel.read("examples"))
+
+computes every figure of the program's run there. A file that cannot be read
+raises OSError (FileNotFoundError, ...); a value that cannot be read or used,
+tarvel.CalibrationError with the program's report.)");
+  m.attr("TRIALS") = tarvel::kTrials;
+  m.attr("MAX_ORDER") = tarvel::kMaxOrder;
+}
