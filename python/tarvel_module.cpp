@@ -20,6 +20,7 @@
 #include <exception>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "records/runtime.h"
@@ -250,18 +251,13 @@ py::dict readInputs(const py::object& directory) {
     return arguments(tarvel::read(dir));
   } catch (const tarvel::Error& err) {
     raise(err);
+  } catch (const std::system_error& unread) {
+    // OSError with the errno: Python makes it the subclass that the code
+    // names (FileNotFoundError, PermissionError, ...).
+    PyErr_SetObject(PyExc_OSError, py::make_tuple(unread.code().value(), text(unread.what())).ptr());
+    throw py::error_already_set();
   } catch (const std::runtime_error& unread) {
-    // The reason ends the message: an errno that Python knows gives its
-    // subclass of OSError (FileNotFoundError, PermissionError, ...).
-    const std::string what = unread.what();
-    for (int code : {ENOENT, EACCES, EISDIR, ENOTDIR}) {
-      const std::string reason = std::strerror(code);
-      if (what.size() > reason.size() && what.compare(what.size() - reason.size(), reason.size(), reason) == 0) {
-        PyErr_SetObject(PyExc_OSError, py::make_tuple(code, text(what)).ptr());
-        throw py::error_already_set();
-      }
-    }
-    raise(PyExc_OSError, what);
+    raise(PyExc_OSError, unread.what());
   }
 }
 

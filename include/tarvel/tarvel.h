@@ -70,8 +70,8 @@ struct Control {
 };
 
 // Reads control.dat and the data file it names, in `directory`, into the
-// inputs of calibrate(). A file that cannot be read throws
-// std::runtime_error naming it; a value that cannot be read or used throws
+// inputs of calibrate(). A file that cannot be read throws std::system_error
+// naming it, with the system's error code; a value that cannot be read or used throws
 // tarvel::Error with the program's report.
 Inputs read(const std::string& directory);
 
@@ -133,7 +133,7 @@ struct Answer {
 
 // A run-time error of a calibration: report() holds exactly what the program
 // writes to standard error (CR LF line ends, the traceback included), what()
-// the same text with LF line ends; letter() and number() are the error's
+// its text from the first line on, with LF line ends; letter() and number() are the error's
 // ('M', 6104), message() its message ("floating-point error: overflow").
 class Error : public std::runtime_error {
  public:

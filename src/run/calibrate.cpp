@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <system_error>
 
 #include "records/listin.h"
 #include "run/input.h"
@@ -30,12 +31,14 @@ Switches Control::switches() const {
 
 namespace {
 
-// The whole file, or std::runtime_error naming it.
+// The whole file, or std::system_error naming it.
 std::string slurp(const std::string& path, const char* what) {
+  errno = 0;
   std::ifstream f(path, std::ios::binary);
   std::ostringstream bytes;
   if (f) bytes << f.rdbuf();
-  if (!f) throw std::runtime_error(std::string("cannot read ") + what + " '" + path + "': " + std::strerror(errno));
+  if (!f) throw std::system_error(errno != 0 ? errno : EIO, std::generic_category(),
+                                  std::string("cannot read ") + what + " '" + path + "'");
   return bytes.str();
 }
 
