@@ -121,13 +121,20 @@ std::string exampleDir() {
 }
 
 // The program on examples/ as it stands.
-void BM_ProgramExample(benchmark::State& state) { process(state, TARVEL1_EXE, exampleDir(), threadsArg(state, 0)); }
+void exampleRun(benchmark::State& state, const char* exe, int threads) {
+  const std::string dir = exampleDir();
+  process(state, exe, dir, threads);
+  std::system(("rm -rf " + dir).c_str());
+}
+void BM_ProgramExample(benchmark::State& state) { exampleRun(state, TARVEL1_EXE, threadsArg(state, 0)); }
 BENCHMARK(BM_ProgramExample)->ArgName("threads")->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 #if defined(GSL_REFITS_PROCESS)
 // The GSL loop's process: its 10000 refits of the twelve points, and its start and end.
 void BM_GslProcessTwelvePoints(benchmark::State& state) {
-  process(state, GSL_REFITS_PROCESS, scratch(), 1);
+  const std::string dir = scratch();
+  process(state, GSL_REFITS_PROCESS, dir, 1);
+  std::system(("rm -rf " + dir).c_str());
 }
 BENCHMARK(BM_GslProcessTwelvePoints)->Unit(benchmark::kMillisecond)->UseRealTime();
 #endif
@@ -158,7 +165,7 @@ const bool baseline = [] {
       programRun(st, 12, 2, threads, exe);
     })->Unit(benchmark::kMillisecond)->UseRealTime();
     benchmark::RegisterBenchmark(("BM_BaselineExample" + suffix).c_str(), [exe, threads](benchmark::State& st) {
-      process(st, exe, exampleDir(), threads);
+      exampleRun(st, exe, threads);
     })->Unit(benchmark::kMillisecond)->UseRealTime();
   }
   return true;
