@@ -171,7 +171,7 @@ tarvel::Calibration calibrate(const Array& q, const Array& uq, const Array& e, c
   {
     py::gil_scoped_release free;
     try {
-      cal = tarvel::calibrate(in, &watcher);
+      cal = tarvel::calibrate(std::move(in), &watcher);
     } catch (...) {
       failure = std::current_exception();
     }

@@ -222,7 +222,9 @@ class Calibration {
 // many with printFits (no degree of freedom for the reduced chi-square)
 // throws std::invalid_argument before any work; a run-time error throws
 // tarvel::Error (a zero efficiency uncertainty, for one, divides by zero).
-Calibration calibrate(const Inputs& inputs, Observer* observer = nullptr, Workspace* workspace = nullptr);
+// (The inputs are kept in the Calibration: a caller done with them may move
+// them in.)
+Calibration calibrate(Inputs inputs, Observer* observer = nullptr, Workspace* workspace = nullptr);
 
 // Throws std::invalid_argument, naming the point, for inputs that calibrate()
 // takes but that can only end in an error or a meaningless curve: a value that

@@ -249,7 +249,7 @@ int Program::run() {
       Workspace workspace(threadCount());  // the threads start while the run reads its files
       Inputs in = startUp();
 
-      const Calibration cal = calibrate(in, this, &workspace);
+      const Calibration cal = calibrate(std::move(in), this, &workspace);
       queries(cal);
       if (!recordFile_.empty()) writeRecord(cal);
       return endStep(0);

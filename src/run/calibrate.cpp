@@ -86,7 +86,7 @@ void checkInputs(const Inputs& in) {
   }
 }
 
-Calibration calibrate(const Inputs& inputs, Observer* observer, Workspace* workspace) {
+Calibration calibrate(Inputs inputs, Observer* observer, Workspace* workspace) {
   checkCounts(inputs);
   const FpEnvironment held;
   std::unique_ptr<Workspace> own;
@@ -104,6 +104,7 @@ Calibration calibrate(const Inputs& inputs, Observer* observer, Workspace* works
   residualTable(run);
   curveTable(run);
   checkFloatingPoint();
+  run.result.inputs = std::move(inputs);
   finish(run);
   return std::move(run.result);
 }

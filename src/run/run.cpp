@@ -324,7 +324,6 @@ std::optional<Answer> answerQuery(const FittedCurve& c, double q, Report& out, M
 
 Run::Run(const Inputs& in, Observer* observer, WorkerPool& workers, MainFrame& frame)
     : sw(in.switches), out(observer), main(frame), pool(workers) {
-  result.inputs = in;
   pts.npt = static_cast<int>(in.points.size());
   pts.urel = in.urel;
   fit->ncoef = in.order + 1;
