@@ -110,6 +110,7 @@ Calibration calibrate(Inputs inputs, Observer* observer, Workspace* workspace) {
 }
 
 std::optional<Answer> Calibration::answer(double q, Observer* observer) const {
+  if (!fitted) throw std::logic_error("a Calibration that calibrate() did not make answers nothing");
   const FpEnvironment held;
   const PauseHandler pauses(observer);
   MainFrame main;
