@@ -66,12 +66,6 @@ std::string readFile(const std::string& name, const char* hint) {
   return s.str();
 }
 
-std::string trim(const std::string& s) {
-  const std::size_t b = s.find_first_not_of(" \t");
-  if (b == std::string::npos) return "";
-  return s.substr(b, s.find_last_not_of(" \t") - b + 1);
-}
-
 // The settings and points of the run: control.dat and its data file, read
 // as the program reads them.
 struct Settings {
@@ -146,9 +140,9 @@ void checkCurve(const Settings& s, const std::vector<Point>& pts, const std::vec
   const std::string at = first.size() > 1 ? first.substr(1, 8) : first;
   std::string why;
   if (first.size() < 17 || at != q)
-    why = "its first row is at " + trim(at) + ", not at " + trim(q) + ", the smallest index of " + s.datfile;
+    why = "its first row is at " + tarvel::trimBlanks(at) + ", not at " + tarvel::trimBlanks(q) + ", the smallest index of " + s.datfile;
   else if (first.compare(11, 6, e) != 0)
-    why = "its efficiency at " + trim(q) + " is " + trim(first.substr(11, 6)) + ", not the e-calc " + trim(e) +
+    why = "its efficiency at " + tarvel::trimBlanks(q) + " is " + tarvel::trimBlanks(first.substr(11, 6)) + ", not the e-calc " + tarvel::trimBlanks(e) +
           " of " + s.resfile;
   if (!why.empty()) fail(2, "courbe.dat does not belong to this run: " + why + " (run tarvel1 with opt(5) = 1 again)");
 }

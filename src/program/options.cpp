@@ -1,11 +1,14 @@
 // The command line's own options.
 #include "program/options.h"
 
+#include "records/listin.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <string_view>
 
+#include "records/listin.h"
 #include "run/version.h"
 
 namespace tarvel {
@@ -46,11 +49,6 @@ constexpr const char* kUsage =
   std::exit(2);
 }
 
-std::string trimmed(std::string_view s) {
-  const std::size_t b = s.find_first_not_of(" \t");
-  return b == std::string_view::npos ? "" : std::string(s.substr(b, s.find_last_not_of(" \t") - b + 1));
-}
-
 }  // namespace
 
 int takeOptions(int argc, char** argv, std::string& record) {
@@ -73,9 +71,9 @@ int takeOptions(int argc, char** argv, std::string& record) {
       continue;
     }
     if (json) usageError("--json is given twice");
-    if (i + 1 >= argc || trimmed(argv[i + 1]).empty()) usageError("--json needs a file name");
+    if (i + 1 >= argc || trimBlanks(argv[i + 1]).empty()) usageError("--json needs a file name");
     json = true;
-    record = trimmed(argv[++i]);
+    record = trimBlanks(argv[++i]);
   }
   return kept;
 }

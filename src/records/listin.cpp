@@ -313,6 +313,13 @@ std::optional<ListError> readListStatement(LineSource& src, std::span<const List
   return std::nullopt;
 }
 
+std::string trimBlanks(std::string_view s) {
+  std::size_t b = 0, e = s.size();
+  while (b < e && (s[b] == ' ' || s[b] == '\t')) ++b;
+  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t')) --e;
+  return std::string(s.substr(b, e - b));
+}
+
 void readList(LineSource& src, std::string_view name, std::initializer_list<ListItem> items) {
   if (auto e = readListStatement(src, std::span<const ListItem>(items.begin(), items.size())))
     fatalIo(e->number, "READ", name, e->message);

@@ -84,6 +84,10 @@ inline std::optional<ListError> readListStatement(LineSource& src, std::initiali
 // fatal "READ(<name>)" error.
 void readList(LineSource& src, std::string_view name, std::initializer_list<ListItem> items);
 
+// `s` without its leading and trailing blanks and tabs (a text target read
+// is padded with blanks to its length).
+std::string trimBlanks(std::string_view s);
+
 // Lines of an in-memory byte string. A line ends in CR LF or LF; the last
 // line may lack its end, or end in a CR alone. With `console`, a line ending
 // in Ctrl-Z (char 26) is end of file, from then on, as on the console.

@@ -81,12 +81,6 @@ void writeAll(int fd, const std::string& bytes, const std::string& name) {
   }
 }
 
-std::string trimBlanks(std::string_view s) {
-  std::size_t b = 0, e = s.size();
-  while (b < e && (s[b] == ' ' || s[b] == '\t')) ++b;
-  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t')) --e;
-  return std::string(s.substr(b, e - b));
-}
 
 }  // namespace
 
@@ -139,8 +133,6 @@ bool Units::consoleInteractive() {
 }
 
 void Units::writeRecord(int unit, std::string_view record) {
-  // A value that went wrong in the statement writing it ends the run first.
-  checkFloatingPoint();
   if (record.empty()) record = " ";  // an empty record shows as an empty line
   if (unit == kConsole) {
     // The first character is carriage control and is not shown.

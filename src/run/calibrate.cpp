@@ -1,8 +1,8 @@
 // The library's entry points: reading the inputs, checking them, the whole
 // calibration, the answers to queries and the workspace of threads. Each
 // holds its caller's floating-point environment aside while it works.
+#include <cerrno>
 #include <cmath>
-#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>

@@ -19,11 +19,6 @@ void readAt(MainFrame& main, int n, LineSource& src, std::string_view name, std:
   readList(src, name, items);
 }
 
-std::string trimBlanks(const std::string& s) {
-  const std::size_t b = s.find_first_not_of(" \t");
-  return b == std::string::npos ? "" : s.substr(b, s.find_last_not_of(" \t") - b + 1);
-}
-
 }  // namespace
 
 Control readControl(LineSource& src, std::string_view name) {
