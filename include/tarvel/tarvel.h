@@ -60,10 +60,11 @@ struct Inputs {
   int threads = 0;  // threads of the Monte Carlo refits; 0: one a core
 };
 
-// What control.dat says, as written: the names (blanks removed), the order
-// and the six switches opt(1) to opt(6) (a switch is on when it is exactly 1).
+// What control.dat says, as written: its heading (the first line, blanks
+// around it removed), the names (blanks removed), the order and the six
+// switches opt(1) to opt(6) (a switch is on when it is exactly 1).
 struct Control {
-  std::string dataFile, resultsFile;
+  std::string heading, dataFile, resultsFile;
   int order = 0;
   std::array<int, 6> opt{};
   Switches switches() const;

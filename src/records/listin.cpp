@@ -346,4 +346,11 @@ bool MemoryLines::nextLine(std::string& line) {
   return true;
 }
 
+bool CountedLines::nextLine(std::string& line) {
+  if (!src_.nextLine(line)) return false;
+  ++count_;
+  last_ = line;
+  return true;
+}
+
 }  // namespace tarvel

@@ -103,4 +103,19 @@ class MemoryLines : public LineSource {
   bool ended_ = false;
 };
 
+// Lines of another source, counted, with the text of the last line handed
+// out: the line where a read statement stopped, for a message that places it.
+class CountedLines : public LineSource {
+ public:
+  explicit CountedLines(LineSource& src) : src_(src) {}
+  bool nextLine(std::string& line) override;
+  int count() const { return count_; }
+  const std::string& last() const { return last_; }
+
+ private:
+  LineSource& src_;
+  int count_ = 0;
+  std::string last_;
+};
+
 }  // namespace tarvel

@@ -21,11 +21,13 @@ void readAt(MainFrame& main, int n, LineSource& src, std::string_view name, std:
 
 }  // namespace
 
-Control readControl(LineSource& src, std::string_view name) {
+Control readControl(LineSource& lines, std::string_view name) {
   MainFrame main;
   Control c;
   std::string label;
+  CountedLines src(lines);
   readAt(main, 92, src, name, {listTarget(label, kLabelLength)});
+  c.heading = trimBlanks(src.last());
   readAt(main, 94, src, name, {listTarget(c.dataFile, kNameLength), listTarget(label, kLabelLength)});
   readAt(main, 96, src, name, {listTarget(c.order), listTarget(label, kLabelLength)});
   if (c.order < 0 || c.order > kMaxOrder)
