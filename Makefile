@@ -86,6 +86,14 @@ demo: programs
 	@for f in results.dat courbe.dat; do echo; echo "=== demo/$$f ==="; tr -d '\r' < demo/$$f; done
 	@echo; cd demo && ../$(BUILD)/tarvel1-plot && echo "The picture: $(CURDIR)/demo/courbe.svg (open it in a web browser)"
 
+# The programs built, then installed under PREFIX: tarvel1 and tarvel1-plot
+# into $(PREFIX)/bin, libtarvel.a into $(PREFIX)/lib, tarvel/tarvel.h into
+# $(PREFIX)/include (the rules are CMakeLists.txt's install() calls).
+PREFIX ?= /usr/local
+.PHONY: install
+install: programs
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
 # The benchmarks, with GSL for the reference loop of bench_gsl.
 bench:
 	$(call deps,$(BENCH_DEPS) libgsl-dev=/usr/include/gsl/gsl_multifit.h)
