@@ -88,6 +88,7 @@ py::object make(PyObject* type, T&&... values) {
   exc.attr("letter") = std::string(1, e.letter());
   exc.attr("number") = e.number();
   exc.attr("message") = text(e.message());
+  exc.attr("note") = text(e.note());
   py::list texts;
   for (const std::string& p : pauses) texts.append(text(p));
   exc.attr("pauses") = texts;
@@ -105,6 +106,7 @@ void warn(PyObject* category, const std::string& message) {
 class Watcher : public tarvel::Observer {
  public:
   void pause(std::string_view t) override { pauses.emplace_back(t); }
+  void warning(std::string_view t) override { warnings.emplace_back(t); }
   bool cancelled() override {
     const auto now = std::chrono::steady_clock::now();
     if (now - last_ < std::chrono::milliseconds(50)) return false;
@@ -123,7 +125,7 @@ class Watcher : public tarvel::Observer {
     type_ = value_ = trace_ = nullptr;
     throw py::error_already_set();
   }
-  std::vector<std::string> pauses;
+  std::vector<std::string> pauses, warnings;
 
  private:
   std::chrono::steady_clock::time_point last_ = std::chrono::steady_clock::now();
@@ -160,7 +162,7 @@ tarvel::Calibration calibrate(const Array& q, const Array& uq, const Array& e, c
   } catch (const std::invalid_argument& bad) {
     raise(PyExc_ValueError, bad.what());
   }
-  for (const std::string& line : tarvel::pointWarnings(in.points)) {
+  for (const std::string& line : tarvel::inputWarnings(in)) {
     const std::string prefix = "tarvel1: warning: ";
     warn(types.pointWarning, line.rfind(prefix, 0) == 0 ? line.substr(prefix.size()) : line);
   }
@@ -186,6 +188,7 @@ tarvel::Calibration calibrate(const Array& q, const Array& uq, const Array& e, c
       raise(PyExc_KeyboardInterrupt, "calibration cancelled");
     }
   }
+  for (const std::string& w : watcher.warnings) warn(types.pointWarning, w);
   for (const std::string& p : watcher.pauses) warn(PyExc_RuntimeWarning, p);
   return std::move(*cal);
 }
@@ -385,14 +388,16 @@ standard uncertainty (one standard deviation).)";
       "variance of the curve, a value of a file that cannot be read). str() is the program's report with LF line\n"
       "ends, after the text of any trouble of a numerical routine on the way (pauses). Attributes: report (the\n"
       "exact text that the program writes to standard error, CR LF line ends and traceback), letter and number\n"
-      "of the error ('M', 6104), message ('floating-point error: overflow'), pauses (list of str).",
+      "of the error ('M', 6104), message ('floating-point error: overflow'), note (a line that places the fault\n"
+      "when one can be given, otherwise empty), pauses (list of str).",
       PyExc_RuntimeError, nullptr));
   m.attr("CalibrationError") = error;
   types.calibrationError = error.release().ptr();
   py::object pointWarning = py::reinterpret_steal<py::object>(PyErr_NewExceptionWithDoc(
       "tarvel.PointWarning",
-      "A doubtful calibration point, in the program's words: an efficiency above 1 (efficiencies are fractions)\n"
-      "or not above 0, a negative uncertainty.",
+      "A doubtful input, in the program's words: an efficiency above 1 (efficiencies are fractions) or not\n"
+      "above 0, a negative uncertainty, an efficiency uncertainty not below the efficiency, a common relative\n"
+      "uncertainty above 0.1 or below 0, a fit whose Q is above 0.999.",
       PyExc_UserWarning, nullptr));
   m.attr("PointWarning") = pointWarning;
   types.pointWarning = pointWarning.release().ptr();
@@ -507,9 +512,10 @@ threads          threads of the Monte Carlo refits, 1 to 256; None: one a
 
 The four arrays must be of one length. Bad arguments (an order outside 0 to
 8, fewer points than coefficients, a value that is not finite, an efficiency
-uncertainty of 0) raise ValueError before any work; doubtful points (an
-efficiency above 1 or not above 0, a negative uncertainty) give a
-tarvel.PointWarning each. A run-time error of the calibration raises
+uncertainty of 0) raise ValueError before any work; doubtful inputs (an
+efficiency above 1 or not above 0, a negative uncertainty, an efficiency
+uncertainty not below the efficiency, a relative uncertainty above 0.1 or
+below 0, a fit with Q above 0.999) give a tarvel.PointWarning each. A run-time error of the calibration raises
 tarvel.CalibrationError with the program's report. The calibration runs
 without the GIL; Ctrl-C stops it (KeyboardInterrupt).)");
 

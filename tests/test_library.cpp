@@ -37,7 +37,7 @@ TEST(Library, CalibrationsAgainstTheProgram) {
     d.write("points.dat", c.data);
     const ts::Run r = ts::run(TARVEL1_EXE, d, "\n0\n", "--json rec.json");
     const std::string want = r.status == 0 ? d.read("rec.json") : r.err.substr(r.err.find("\r\n"));
-    RecordContext program{"points.dat", "results.dat", {}, c.opt[5] == '1', {}};
+    RecordContext program{"test calibration", "points.dat", "results.dat", {}, c.opt[5] == '1', {}};
     for (int k = 0; k < 6; ++k) program.opt[k] = c.opt[k] - '0';
     const Inputs inputs = read(d.path);
     auto calibration = [&](std::string& got, std::string& pauses) {

@@ -43,8 +43,8 @@ def run(order, opt, points, stdin=""):
 
 
 def fields(t):
-    """A named tuple of the module as the record writes it: matrices as lists of columns, no absent Q or verdict."""
-    out = lambda v: v.T.tolist() if getattr(v, "ndim", 0) == 2 else v.tolist() if hasattr(v, "tolist") else v
+    """A named tuple of the module as the record writes it: matrices as lists of rows, no absent Q or verdict."""
+    out = lambda v: v.tolist() if hasattr(v, "tolist") else v
     return {k: out(v) for k, v in t._asdict().items() if v is not None or k == "reduced_chi2"}
 
 
@@ -52,7 +52,7 @@ def attributes(cal):
     """The record's figures rebuilt from the Calibration's attributes."""
     rows = lambda t: [dict(zip(t._fields, row)) for row in zip(*(a.tolist() for a in t))]
     rec = dict(weighted_fits=[fields(f) for f in cal.weighted_fits], monte_carlo_fit=fields(cal.monte_carlo_fit),
-               weighted_fit=dict(list(fields(cal.weighted_fit).items())[:4]), residuals=rows(cal.residuals))
+               final_weighted_fit=dict(list(fields(cal.weighted_fit).items())[:4]), residuals=rows(cal.residuals))
     return dict(rec, curve=rows(cal.curve)) if len(cal.curve.q) else rec
 
 
@@ -83,7 +83,7 @@ class WholeRuns(unittest.TestCase):
                 self.assertEqual(["tarvel1: warning: " + str(w.message) + "\n" for w in caught],
                                  r.stderr.decode().splitlines(True))
                 self.assertTrue(all(w.category is tarvel.PointWarning for w in caught))
-                del rec["settings"]["data_file"], rec["settings"]["results_file"]
+                del rec["settings"]["heading"], rec["settings"]["data_file"], rec["settings"]["results_file"]
                 self.assertEqual(cal.record(), rec)
                 self.assertEqual(attributes(cal), {k: v for k, v in rec.items() if k not in ("program", "version", "settings", "data")})
                 self.assertEqual(cal.weighted_fit[4:], cal.weighted_fits[-1][3:])
@@ -116,14 +116,14 @@ class WholeRuns(unittest.TestCase):
                 (2, "13 0.005\n12.3 0.42 abc 0.0021\n", []), (2, "0 0.005\n", []), (9, EXAMPLE, [])]:  # values read
             with self.subTest(order=order, points=points[:40]):
                 d, r, _ = run(order, "000000", points)
-                report = r.stderr.decode()
+                report, _, note = r.stderr.decode().partition("tarvel1: note: ")
                 self.assertEqual(r.returncode, 1)
                 letter, number, message = re.search(r"run-time error (\w)(\d+): [^\r]+\r\n- (.*)\r\n", report).groups()
                 with self.assertRaises(tarvel.CalibrationError) as e:
                     tarvel.calibrate(**tarvel.read(d))
                 x = e.exception
-                self.assertEqual((x.report, x.letter, x.number, x.message, x.pauses),
-                                 (report, letter, int(number), message, pauses))
+                self.assertEqual((x.report, x.letter, x.number, x.message, x.note, x.pauses),
+                                 (report, letter, int(number), message, note.rstrip("\n"), pauses))
                 self.assertEqual(str(x), "".join(p + "\n" for p in pauses) + report.replace("\r\n", "\n").lstrip("\n"))
                 self.assertIsInstance(x, RuntimeError)
 

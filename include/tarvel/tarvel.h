@@ -143,11 +143,16 @@ class Error : public std::runtime_error {
   int number() const { return number_; }
   const std::string& message() const { return message_; }
   const std::string& report() const { return report_; }
+  // A line that places the fault for a person, when one can be given
+  // ("control.dat line 3: the polynomial order, ..."); empty otherwise. The
+  // program writes it after the report.
+  const std::string& note() const { return note_; }
+  void setNote(std::string note) { note_ = std::move(note); }
 
  private:
   char letter_;
   int number_;
-  std::string message_, report_;
+  std::string message_, report_, note_;
 };
 
 // What a calibration throws when its observer asks it to stop.
@@ -175,6 +180,9 @@ class Observer {
   // A numerical routine met trouble ("singular matrix in gaussj"); the run
   // goes on when this returns.
   virtual void pause(std::string_view text);
+  // A doubt about the inputs that does not stop the calibration ("order 2
+  // fit: Q is above 0.999: ..."); the program writes it to standard error.
+  virtual void warning(std::string_view text);
   // Asked every few milliseconds of a long calibration: true stops it, and
   // calibrate() throws Cancelled.
   virtual bool cancelled();
@@ -234,10 +242,11 @@ Calibration calibrate(Inputs inputs, Observer* observer = nullptr, Workspace* wo
 void checkInputs(const Inputs& inputs);
 
 // The record of a calibration as JSON, every number in its shortest form that
-// reads back to the same double. `program` adds what only the program knows:
-// the file names, the switches as read and the answered queries.
+// reads back to the same double; a matrix is the list of its rows. `program`
+// adds what only the program knows: control.dat's heading, the file names,
+// the switches as read and the answered queries.
 struct RecordContext {
-  std::string dataFile, resultsFile;
+  std::string heading, dataFile, resultsFile;
   std::array<int, 6> opt{};
   bool queries = false;  // opt(6): the record lists `answers`
   std::vector<Answer> answers;

@@ -20,6 +20,7 @@
 #include <thread>
 
 #include "program/options.h"
+#include "records/listin.h"
 #include "records/listout.h"
 #include "records/runtime.h"
 #include "records/units.h"
@@ -78,20 +79,28 @@ class Program : public Observer {
   }
   void closeCurve() override { units_.close(kCurveUnit); }
   void pause(std::string_view text) override;
+  void warning(std::string_view text) override { warn(warningLine(std::string(text))); }
 
  private:
   Inputs startUp();
   void queries(const Calibration& cal);
+  void moreThanOneValue(const std::string& line, double q);
   [[noreturn]] void failedOpen(const char* what, const OpenResult& r);
   [[noreturn]] void refuseRecord(const char* what, const std::string& reason);
   void removeOldRecord();
   void checkRecord();
   void writeRecord(const Calibration& cal);
   int endStep(int status);
+  // A line on standard error, after what the console holds so far.
+  void warn(const std::string& line) {
+    units_.consoleFlush();
+    std::fprintf(stderr, "%s\n", line.c_str());
+  }
 
   Units units_;
   MainFrame main_;  // the main program's frame, under every phase
   std::string recordFile_;  // empty: no record
+  int queryWarnings_ = 0;
   Control control_;
   RecordContext context_;
 };
@@ -207,16 +216,26 @@ Inputs Program::startUp() {
   units_.protect(kResultsUnit);
   context_.resultsFile = r.name;
 
-  Inputs in = readData(*units_.inputSource(kInput), context_.dataFile, control_);
-  const std::vector<std::string> warnings = pointWarnings(in.points);
-  if (!warnings.empty()) units_.consoleFlush();
-  for (const std::string& w : warnings) std::fprintf(stderr, "%s\n", w.c_str());
+  DataLines seen;
+  Inputs in = readData(*units_.inputSource(kInput), context_.dataFile, control_, &seen);
+  for (const std::string& w : inputWarnings(in, &seen, context_.dataFile)) warn(w);
   if (!recordFile_.empty()) checkRecord();
   units_.close(kInput);
   main_.at(145);
+  context_.heading = control_.heading;
   context_.opt = control_.opt;
   context_.queries = control_.opt[5] == 1;
   return in;
+}
+
+// A query line that holds more than one value: a decimal comma, most often.
+void Program::moreThanOneValue(const std::string& line, double q) {
+  std::string second = "\x01", first;
+  MemoryLines one(line);
+  (void)readListStatement(one, {listTarget(first, kNameLength), listTarget(second, kNameLength)});
+  if (second == "\x01" || ++queryWarnings_ > kWarningsShown) return;
+  const std::string text = "'" + printable(trimBlanks(line)) + "' reads as " + shortestText(q);
+  warn(warningLine(text + (decimalComma(line).empty() ? "" : ": a decimal comma?")));
 }
 
 // Efficiency queries at the console until the operator types 0.
@@ -228,9 +247,12 @@ void Program::queries(const Calibration& cal) {
     main_.at(338);
     double q = 0.0;
     units_.readList(kConsole, {listTarget(q)});
-    if (q == 0.0) return;
+    moreThanOneValue(units_.lastLineRead(), q);
+    if (q == 0.0) break;
     if (const std::optional<Answer> a = cal.answer(q, this)) context_.answers.push_back(*a);
   }
+  if (queryWarnings_ > kWarningsShown)
+    warn(warningLine(moreWarnings(queryWarnings_ - kWarningsShown, "query", "queries", "with more than one value")));
 }
 
 // End step: every way of ending the run comes through here.
@@ -266,6 +288,7 @@ int Program::run() {
       if (n <= 0) break;
       done += static_cast<std::size_t>(n);
     }
+    if (!e.note().empty()) std::fprintf(stderr, "tarvel1: note: %s\n", e.note().c_str());
     try {
       units_.closeAll();
     } catch (const Error&) {

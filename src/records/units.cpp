@@ -259,10 +259,14 @@ void Units::readList(int unit, std::initializer_list<ListItem> items) {
   if (unit == kConsole) consoleFlush();
   LineSource* src = inputSource(unit);
   std::optional<ListError> e;
-  if (src == nullptr)
+  lastLine_.clear();
+  if (src == nullptr) {
     e = ListError{err::kEndOfFile, "unit not connected for reading"};
-  else
-    e = readListStatement(*src, std::span<const ListItem>(items.begin(), items.size()));
+  } else {
+    CountedLines lines(*src);
+    e = readListStatement(lines, std::span<const ListItem>(items.begin(), items.size()));
+    lastLine_ = lines.last();
+  }
   // The operator's Enter, echoed by the terminal, has ended the prompt line.
   if (unit == kConsole && consoleInteractive()) pending_ = false;
   if (e) fatalIo(e->number, "READ", unitName(unit), e->message);

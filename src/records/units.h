@@ -77,6 +77,8 @@ class Units : public RecordSink {
   // the operator's echoed Enter has ended the prompt line, so no console line
   // break is pending any more.
   void readList(int unit, std::initializer_list<ListItem> items);
+  // The line where the last readList stopped.
+  const std::string& lastLineRead() const { return lastLine_; }
 
   // The lines of a connected input unit, or of the console; nullptr for a
   // unit that is not connected for input.
@@ -110,6 +112,7 @@ class Units : public RecordSink {
 
   std::unique_ptr<ConsoleLines> console_;
   bool pending_ = false;
+  std::string lastLine_;
   int interactive_ = -1;
   std::map<int, FileUnit> units_;
   std::vector<FileId> protected_;

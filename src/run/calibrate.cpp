@@ -18,6 +18,7 @@ void Observer::record(int, std::string_view) {}
 void Observer::openCurve() {}
 void Observer::closeCurve() {}
 void Observer::pause(std::string_view) {}
+void Observer::warning(std::string_view) {}
 bool Observer::cancelled() { return false; }
 
 Switches Control::switches() const {

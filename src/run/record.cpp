@@ -13,15 +13,15 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-// A matrix as the list of its columns.
-Json columns(const Matrix& m) {
-  Json cols = Json::array();
-  for (int c = 1; c <= m.n; ++c) {
-    Json col = Json::array();
-    for (int r = 1; r <= m.n; ++r) col.push_back(m(r, c));
-    cols.push_back(col);
+// A matrix as the list of its rows: m[i][j] is row i + 1, column j + 1.
+Json rows(const Matrix& m) {
+  Json all = Json::array();
+  for (int r = 1; r <= m.n; ++r) {
+    Json row = Json::array();
+    for (int c = 1; c <= m.n; ++c) row.push_back(m(r, c));
+    all.push_back(row);
   }
-  return cols;
+  return all;
 }
 
 // The dumped text with every number in the shortest form that reads back to
@@ -60,16 +60,25 @@ std::string record(const Calibration& cal, const RecordContext* program) {
   const FpEnvironment held;
   const Inputs& in = cal.inputs;
   Json opt = Json::array();
+  const Switches& sw = in.switches;
+  const bool queries = program != nullptr && program->queries;
   if (program != nullptr) {
     for (int o : program->opt) opt.push_back(o);
   } else {
-    const Switches& s = in.switches;
-    for (bool on : {s.printFits, false, s.dropNegligible, s.probability, s.curve, false}) opt.push_back(on ? 1 : 0);
+    for (bool on : {sw.printFits, false, sw.dropNegligible, sw.probability, sw.curve, false}) opt.push_back(on ? 1 : 0);
   }
   Json settings = Json::object();
-  if (program != nullptr) settings["data_file"] = program->dataFile;
+  if (program != nullptr) {
+    settings["heading"] = program->heading;
+    settings["data_file"] = program->dataFile;
+  }
   settings["order"] = in.order;
   settings["opt"] = opt;
+  settings["switches"] = {{"print_fits", sw.printFits},
+                          {"drop_negligible", sw.dropNegligible},
+                          {"probability", sw.probability},
+                          {"curve", sw.curve},
+                          {"queries", queries}};
   if (program != nullptr) settings["results_file"] = program->resultsFile;
   Json points = Json::array();
   for (const Point& p : in.points) points.push_back({{"q", p.q}, {"uq", p.uq}, {"e", p.e}, {"ue", p.ue}});
@@ -77,7 +86,7 @@ std::string record(const Calibration& cal, const RecordContext* program) {
   for (const WeightedFit& f : cal.weightedFits) {
     Json fit = {{"order", f.order},
                 {"coefficients", f.coefficients},
-                {"covariance", columns(f.covariance)},
+                {"covariance", rows(f.covariance)},
                 {"chi2", f.chi2},
                 {"reduced_chi2", f.reducedChi2 ? Json(*f.reducedChi2) : Json(nullptr)}};
     if (f.Q) fit["Q"] = static_cast<double>(*f.Q);
@@ -94,24 +103,24 @@ std::string record(const Calibration& cal, const RecordContext* program) {
               {"settings", settings},
               {"data", {{"relative_uncertainty", in.urel}, {"points", points}}},
               {"weighted_fits", fits},
-              {"weighted_fit",
+              {"final_weighted_fit",
                {{"order", w.order},
                 {"coefficients", w.coefficients},
                 {"standard_deviations", w.standardDeviations},
-                {"covariance", columns(w.covariance)}}},
+                {"covariance", rows(w.covariance)}}},
               {"monte_carlo_fit",
                {{"order", mc.order},
                 {"coefficients", mc.coefficients},
                 {"standard_deviations", mc.standardDeviations},
-                {"monte_carlo_covariance", columns(mc.monteCarloCovariance)},
-                {"combined_covariance", columns(mc.combinedCovariance)}}},
+                {"monte_carlo_covariance", rows(mc.monteCarloCovariance)},
+                {"combined_covariance", rows(mc.combinedCovariance)}}},
               {"residuals", residuals}};
   if (in.switches.curve) {
     Json curve = Json::array();
     for (const CurveRow& r : cal.curve) curve.push_back({{"q", r.q}, {"e", r.e}, {"ue", r.ue}});
     doc["curve"] = curve;
   }
-  if (program != nullptr && program->queries) {
+  if (queries) {
     auto estimate = [](const Estimate& e) { return Json{{"e", e.e}, {"u", e.u}}; };
     Json queries = Json::array();
     for (const Answer& a : program->answers)

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "fit/ajust.h"
+#include "run/input.h"
 #include "records/listout.h"
 #include "stats/calib.h"
 #include "stats/gammq.h"
@@ -112,7 +113,7 @@ void weightedFit(Run& s) {
   Vec<double> a(kSlots);
   Vec<int> ifit(kSlots);
   double chi2 = 0.0, chi2prev = 1e10;
-  int niter = 0;
+  int niter = 0, tooGood = 0;
   for (;;) {
     for (int i = 1; i <= kSlots; ++i) {
       ifit(i) = i <= c.ncoef ? 1 : 0;
@@ -138,6 +139,12 @@ void weightedFit(Run& s) {
       const double shape = static_cast<double>(isub(p.npt, c.ncoef)) / 2.0;
       const float Q = static_cast<float>(gammq(shape, chi2 / 2.0));
       fit.Q = Q;
+      // Points that scatter far less than their uncertainties say: most
+      // often uncertainties typed in percent.
+      if (static_cast<double>(Q) > 0.999 && ++tooGood <= kWarningsShown)
+        s.out.warning("order " + std::to_string(fit.order) +
+                      " fit: Q is above 0.999: the points scatter far less than their uncertainties say"
+                      " (uncertainties in percent?)");
       if (s.sw.probability) {
         s.out.list(kConsole, {listText("Q="), listReal32(Q)});
         s.out.list(kConsole, {listText(fitVerdict(Q))});
@@ -158,6 +165,7 @@ void weightedFit(Run& s) {
     }
     break;
   }
+  if (tooGood > kWarningsShown) s.out.warning(moreWarnings(tooGood - kWarningsShown, "fit", "fits", "with Q above 0.999"));
   for (int i = 1; i <= c.ncoef; ++i) {
     STMT(206);
     s.out.bothFormatted(kCoefLine, {i, a(i), msqrt(c.cov(i, i))});

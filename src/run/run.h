@@ -57,6 +57,9 @@ class Report : public RecordSink {
   void both(std::initializer_list<ListOutItem> items);
   void formatted(int unit, const char* fmt, std::initializer_list<FmtItem> items);
   void bothFormatted(const char* fmt, std::initializer_list<FmtItem> items);
+  void warning(const std::string& text) {
+    if (observer_ != nullptr) observer_->warning(text);
+  }
   Observer* observer() const { return observer_; }
 
  private:

@@ -58,7 +58,14 @@ void SDEFFIC(View2<const double> covm, const double& qidx, double& sdeff, int nc
       sdeff = sdeff + pw(isub(iadd(i, j), 2)) * covm(i, j) * 2.0;
   }
   frame.at(59);
-  sdeff = msqrt(sdeff);
+  try {
+    sdeff = msqrt(sdeff);
+  } catch (Error& e) {
+    if (e.number() == err::kMathDomain)
+      e.setNote("rounding made the curve's variance negative: the covariance of a fit of this order is too"
+                " nearly singular; a lower order helps");
+    throw;
+  }
   frame.leave();
 }
 
