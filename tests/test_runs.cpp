@@ -314,12 +314,11 @@ TEST(WholeRuns, Picture) {
   ts::Scratch d;
   d.write("control.dat", control(2, "101110"));
   d.write("points.dat", kReport);
-  ASSERT_EQ(ts::run(TARVEL1_EXE, d).status, 0);
+  const ts::Run program = ts::run(TARVEL1_EXE, d);
+  ASSERT_EQ(program.status, 0);
   ts::Run r = ts::run(TARVEL1_PLOT_EXE, d);
   const std::string svg = d.read("courbe.svg");
-  EXPECT_NE(svg.find(">Calibration of points.dat: polynomial of order 1, uncertainties in x and y"), std::string::npos);
   EXPECT_EQ(r.status, 0) << r.err;
-  // The residual panel: e-exp - e-calc of the residual table in percent points; the legend right of the panels.
   auto all = [](const std::string& text, const char* pattern) {
     std::vector<double> found;
     const std::regex re(pattern);
@@ -327,6 +326,23 @@ TEST(WholeRuns, Picture) {
       for (std::size_t k = 1; k < it->size(); ++k) found.push_back(std::stod((*it)[k]));
     return found;
   };
+  // The heading without its quotes as title; the caption with the order, the points, the last reduced
+  // chi-square of results.dat and the Q that the program printed, to three digits.
+  EXPECT_NE(svg.find(">test calibration</text>"), std::string::npos);
+  const std::vector<double> caption = all(svg, "order (\\d), uncertainties in x and y \u00b7 (\\d) points \u00b7 "
+                                               "weighted fit in y: reduced chi-square ([.0-9]+), Q = ([.0-9]+)<"),
+      chi2 = all(d.read("results.dat"), "reduced chi2= +([-+.0-9E]+)"), q = all(program.out, "\nQ= +([-+.0-9E]+)");
+  ASSERT_TRUE(caption.size() == 4 && chi2.size() == 2 && q.size() == 2) << svg;
+  EXPECT_TRUE(caption[0] == 1 && caption[1] == 4) << caption[0] << " " << caption[1];
+  EXPECT_NEAR(caption[2], chi2[1], 0.006 * chi2[1]);
+  EXPECT_NEAR(caption[3], q[1], 0.006 * q[1]);
+  // The curve from the smallest to the largest index of the points, not past them.
+  std::smatch fit;
+  ASSERT_TRUE(std::regex_search(svg, fit, std::regex("class=\"fit\"[^>]* d=\"([^\"]+)\"")));
+  const std::vector<double> xs = all(fit[1], "[ML]([.0-9]+),"), cx = all(svg, "class=\"marker\"[^>]* cx=\"([.0-9]+)\"");
+  ASSERT_TRUE(xs.size() > 2 && cx.size() == 4);
+  EXPECT_EQ(std::pair(std::ranges::min(xs), std::ranges::max(xs)), std::pair(std::ranges::min(cx), std::ranges::max(cx)));
+  // The residual panel: e-exp - e-calc of the residual table in percent points; the legend right of the panels.
   const std::vector<double> drawn = all(svg, "class=\"residual\" data-q=\"[^\"]+\" data-r=\"([^\"]+)\""),
       table = all(d.read("results.dat"), "\n +[0-9.]+ +([-.0-9]+) +([-.0-9]+) +\\.\\d{4} +\\.\\d{4}\r"),
       frame = all(svg, "class=\"frame\" x=\"([0-9.]+)\" y=\"[0-9.]+\" width=\"([0-9.]+)\"");
@@ -346,4 +362,32 @@ TEST(WholeRuns, Picture) {
   r = ts::run(TARVEL1_PLOT_EXE, d);
   EXPECT_TRUE(r.status == 2 && ts::like(r.err.c_str(), "tarvel1-plot: cannot open 'courbe.dat': No such file*"))
       << r.status << " " << r.err;
+  // Without the weighted fits' report, a caption of the order and the points; a blank quoted heading gives
+  // the data file's name; --title and -o.
+  const std::string c = control(1, "000010");
+  d.write("control.dat", "  ''  " + c.substr(c.find('\n')));
+  ASSERT_EQ(ts::run(TARVEL1_EXE, d).status, 0);
+  r = ts::run(TARVEL1_PLOT_EXE, d);
+  EXPECT_TRUE(r.status == 0 && ts::like(d.read("courbe.svg").c_str(), "*>points.dat</text>\n<text class=\"caption\"*>"
+                                        "Polynomial of order 1, uncertainties in x and y \u00b7 3 points</text>*")) << r.err;
+  r = ts::run(TARVEL1_PLOT_EXE, d, "", "--title 'Tube <7>' -o pic.svg");
+  EXPECT_TRUE(r.status == 0 && r.out.starts_with("pic.svg written: ") &&
+              d.read("pic.svg").find(">Tube &lt;7&gt;</text>") != std::string::npos) << r.err;
+  // A wrong command line, or a picture over a file of the run, is refused and nothing is written.
+  const std::string before = d.others() + d.read("results.dat"),
+      usage = "\nUsage: tarvel1-plot [--width N] [--height N] [--title TEXT] [-o FILE]\n";
+  for (const auto& [args, err] : std::vector<std::pair<std::string, std::string>>{
+           {"--bogus -o x.svg", "unknown option '--bogus'" + usage},
+           {"-o x.svg --width", "option '--width' needs a value" + usage},
+           {"--height 0 -o x.svg", "option '--height' needs a number of pixels from 1 to 100000, not '0'" + usage},
+           {"-o x.svg x", "unexpected argument 'x'" + usage},
+           {"-o results.dat", "-o 'results.dat' would overwrite results.dat, a file of this run\n"}}) {
+    r = ts::run(TARVEL1_PLOT_EXE, d, "", args);
+    EXPECT_TRUE(r.status == 2 && r.err == "tarvel1-plot: " + err && d.others() + d.read("results.dat") == before)
+        << args << ": " << r.status << " " << r.err;
+  }
+  // The picture renders (rsvg-convert comes with the tests' dependencies).
+  r = ts::run("rsvg-convert", d, "", "pic.svg -o pic.png");
+  struct stat png {};
+  EXPECT_TRUE(r.status == 0 && stat(d.file("pic.png").c_str(), &png) == 0 && png.st_size > 0) << r.status << r.err;
 }
