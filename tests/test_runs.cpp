@@ -42,11 +42,12 @@ double chiSquareQ(int nu, double x) {
 }
 
 std::string open(const std::string& what) { return "tarvel1: cannot open " + what + "\n"; }
+std::string note(const std::string& what) { return "tarvel1: note: " + what + "\n"; }
 
 const std::string kExample = ts::slurp(EXAMPLES_DIR "/points.dat"), kReport = "4 0.005\r\n1.5 0.04 0.9020 0.0021\r\n"
     "3 0.06 0.8462 0.0026\r\n6.2 0.09 0.7374 0.0032\r\n7.75 0.14 0.6790 0.0041";
 #define STOP "Stop - Program terminated.\r\n"
-#define TRY "Try 'tarvel1 --help'.\n"
+#define USAGE "Usage: tarvel1 [--json FILE] [--] [NAME...]\n"
 
 // A run-time error report raised at `where`, in `called` from the main program.
 std::string report(const std::string& e, const std::string& where = "run.cpp", const std::string& called = "") {
@@ -111,8 +112,13 @@ TEST(WholeRuns, FilesAndReferenceFit) {
       }
       // The record: the weighted coefficients at full precision, and every printed coefficient, deviation and
       // covariance figure of the results file as the record's values rounded.
-      const nlohmann::json rec = nlohmann::json::parse(d.read("rec.json")), &wf = rec["weighted_fit"],
+      const nlohmann::json rec = nlohmann::json::parse(d.read("rec.json")), &wf = rec["final_weighted_fit"],
                            &mc = rec["monte_carlo_fit"];
+      // The heading without its quotes, and the switches by name.
+      EXPECT_EQ(rec["settings"]["heading"], "test calibration");
+      const char* names[] = {"print_fits", "", "drop_negligible", "probability", "curve", "queries"};
+      for (int k = 0; k < 6; ++k)
+        EXPECT_TRUE(!*names[k] || rec["settings"]["switches"][names[k]] == (c.opt[k] == '1')) << names[k];
       // A probability in the record for each one printed.
       EXPECT_EQ(std::count_if(rec["weighted_fits"].begin(), rec["weighted_fits"].end(),
                               [](const nlohmann::json& f) { return f.contains("Q"); }),
@@ -124,7 +130,7 @@ TEST(WholeRuns, FilesAndReferenceFit) {
           printed += " a(" + std::to_string(j + 1) + ")" + tarvel::editF((*f)["coefficients"][j], 12, 8) + " " +
                      tarvel::editF((*f)["standard_deviations"][j], 12, 8) + "\r\n";
         for (int k = 0; k < m; ++k)
-          printed += (k % 8 ? " " : k ? "\r\n" : " ") + tarvel::editF(mc["combined_covariance"][k][j], 13, 7) +
+          printed += (k % 8 ? " " : k ? "\r\n" : " ") + tarvel::editF(mc["combined_covariance"][j][k], 13, 7) +
                      (k == m - 1 ? "\r\n" : "");
       }
       const std::string res = "\n" + d.read("results.dat");
@@ -167,6 +173,10 @@ TEST(WholeRuns, Endings) {
   for (int i = 3; i <= 8; ++i)
     warned += "tarvel1: warning: point " + std::to_string(i) + ": efficiency 94.6 is above 1 (efficiencies are fractions, not percent)\n";
   const std::string record = "echo '{\"program\": \"tarvel1\"}' >rec.json; ";  // an earlier run's record
+  const std::string count = note("points.dat line 1: the point count, a whole number, and the common relative uncertainty");
+  std::string nearlySingular;  // indices 300 to 900 for an order 7 fit
+  for (int i = 0; i < 13; ++i)
+    nearlySingular += std::to_string(300 + 50 * i) + " .5 " + std::to_string(0.95 - 0.5 * std::pow(i / 12.0, 1.5)) + " .0025\n";
   const Row rows[] = {
       {"no control file", "", x, 2, STOP, open("control file 'control.dat" + absent), ""},
       {"no data file", control(2, "000000", "absent.dat"), x, 2, STOP, open("data file 'absent.dat" + absent), ""},
@@ -180,18 +190,34 @@ TEST(WholeRuns, Endings) {
        open("results file 'res.dat" + same + "points.dat" + kept), "res.dat\n", "", "", "ln -s points.dat res.dat; "},
       {"results in courbe.dat", control(2, "000011", "points.dat", "courbe.dat"), x, 2, "Q index*\r\n\r\n" STOP "\r\n",
        open("curve file 'courbe.dat" + same + "courbe.dat" + kept), "courbe.dat\n", "50\n0\n"},
+      // Read errors, each with a note that places it.
       {"letters for a real", control(2), "13 0.005\n12.3 0.42 abc 0.0021\n", 1, "",
-       report("F6503: READ(points.dat)\r\n- invalid real: abc")},
+       report("F6503: READ(points.dat)\r\n- invalid real: abc") +
+       note("points.dat line 2: point 1: four numbers (index, its uncertainty, efficiency, its uncertainty)")},
       {"control.dat ending early", "'head'\npoints.dat datafile\n2 order\n1 opt1\n", x, 1, "",
-       report("F6501: READ(control.dat)\r\n- end of file encountered"), ""},
-      {"order 9", control(9), x, 1, "", report("F6507: READ(control.dat)\r\n- polynomial order 9 is outside 0 to 8"), ""},
-      {"no points", control(2), "0 0.005\n", 1, "", report("F6507: READ(points.dat)\r\n- point count 0 is below 1")},
+       report("F6501: READ(control.dat)\r\n- end of file encountered") +
+       note("control.dat ends after line 4, before switch opt(2), a whole number (1 is on), and a label word"), ""},
+      {"a setting without its label", "'head'\npoints.dat datafile\n2\n1 a\n0 b\n0 c\n1 d\n1 e\n0 f\nresults.dat g\n", x, 1,
+       "", report("F6502: READ(control.dat)\r\n- invalid integer: results.dat") +
+       note("control.dat line 10: switch opt(6), a whole number (1 is on), and a label word (line 3 holds a value "
+            "without its label word, so the settings after it were read a line too low)"), ""},
+      {"order 9", control(9), x, 1, "", report("F6507: READ(control.dat)\r\n- polynomial order 9 is outside 0 to 8") +
+       note("control.dat line 3: the polynomial order, a whole number from 0 to 8"), ""},
+      {"no points", control(2), "0 0.005\n", 1, "", report("F6507: READ(points.dat)\r\n- point count 0 is below 1") + count},
       {"fewer points than coefficients", control(3), "3 0.005\n10 1 .9 .01\n20 1 .8 .01\n30 1 .7 .01\n", 1, "",
-       report("F6507: READ(points.dat)\r\n- point count 3 is below the 4 coefficients of an order 3 fit")},
+       report("F6507: READ(points.dat)\r\n- point count 3 is below the 4 coefficients of an order 3 fit") + count},
+      {"fewer points than declared", control(2), "15" + x.substr(2), 1, "",
+       report("F6501: READ(points.dat)\r\n- end of file encountered") + note("points.dat: 15 points declared, 13 found")},
       {"a zero uncertainty", control(1, "001111"), "2 0.005\n1 1 1 1\n3 1 1 0\n", 1,
-       "Q index   Effic     sdev\r\n   1.00  100.00  100.00\r\n   3.00  100.00     .00\r\n", "tarvel1: warning: point 2: efficiency uncertainty is 0 (the fit will divide by zero)\n" + inAjust},
+       "Q index   Effic     sdev\r\n   1.00  100.00  100.00\r\n   3.00  100.00     .00\r\n", "tarvel1: warning: point 2: efficiency "
+       "uncertainty is 0 (the fit will divide by zero)\ntarvel1: warning: point 1: efficiency uncertainty 1 is not below the "
+       "efficiency 1 (uncertainties in percent?)\n" + inAjust},
       {"as many points as coefficients", control(2, "101111"), three, 1, "", report("F6507: READ(points.dat)\r\n"
-       "- as many points as coefficients leave no degree of freedom for reduced chi2")},
+       "- as many points as coefficients leave no degree of freedom for reduced chi2") + count},
+      // Rounding makes the curve's variance negative at a high order.
+      {"a negative variance", control(7), "13 .005\n" + nearlySingular, 1, "*", report("M6201: MATH\r\n- sqrt: DOMAIN error",
+       "calib.cpp", "SDEFFIC in calib.cpp(#)\r\n\t\tfrom ") + note("rounding made the curve's variance negative: the "
+       "covariance of a fit of this order is too nearly singular; a lower order helps")},
       // Without the report they are a valid run; a CR just before the end of input ends the last line.
       {"as many points as coefficients, no report", control(2), three, 0, "*  30.00   71.00    1.00\r\na(1)*", ""},
       {"a NUL in the data file name", control(2, "000000", "'points.dat\0x'"s), x, 2, STOP, open("data file 'points.dat?x" + nul), ""},
@@ -215,11 +241,14 @@ TEST(WholeRuns, Endings) {
        "\r\nQuenching index? (0 to stop)\r\n", report("F6501: READ(CON)\r\n- end of file encountered"),
        "results.dat\n", "12.3\r\nlater\x1a\r\n7\n"},
       // The program's options; a record named is removed at start-up, and written at a normal end only.
-      {"--help", control(2), x, 0, "Usage: tarvel1 [--json FILE] [NAME...]\n*", "", "", "", "--help out.dat"},
+      {"--help", control(2), x, 0, USAGE "*", "", "", "", "--help out.dat"},
       {"--version", control(2), x, 0, std::string("tarvel1 ") + tarvel::kVersion + "\n", "", "", "", "--version"},
-      {"--json without a name", control(2), x, 2, "", "tarvel1: --json needs a file name\n" TRY, "", "", "--json"},
-      {"--json twice", control(2), x, 2, "", "tarvel1: --json is given twice\n" TRY, "", "", "--json a --json b"},
-      {"--json with a blank name", control(2), x, 2, "", "tarvel1: --json needs a file name\n" TRY, "", "", "--json ' '"},
+      {"--json without a name", control(2), x, 2, "", "tarvel1: --json needs a file name\n" USAGE, "", "", "--json"},
+      {"--json twice", control(2), x, 2, "", "tarvel1: --json is given twice\n" USAGE, "", "", "--json a --json b"},
+      {"--json with a blank name", control(2), x, 2, "", "tarvel1: --json needs a file name\n" USAGE, "", "", "--json ' '"},
+      {"an unknown option", control(2), x, 2, "", "tarvel1: unknown option '--jsn'\n" USAGE, "", "", "--jsn rec.json"},
+      {"a name after --", control(0, "000000", "points.dat", blank), x, 0, "Q index*\r\n" STOP "\r\n", "", "-out.dat\n", "",
+       "-- -out.dat"},
       {"doubtful points", control(1, "100110"), doubtful, 1, "*", warned + "tarvel1: warning: 2 more warnings not shown\n" +
        inAjust, "results.dat\n", "", "--json rec.json", record},
       {"a record of a run without control.dat", "", x, 2, STOP, open("control file 'control.dat" + absent), "", "",
@@ -390,4 +419,46 @@ TEST(WholeRuns, Picture) {
   r = ts::run("rsvg-convert", d, "", "pic.svg -o pic.png");
   struct stat png {};
   EXPECT_TRUE(r.status == 0 && stat(d.file("pic.png").c_str(), &png) == 0 && png.st_size > 0) << r.status << r.err;
+}
+
+// Doubtful inputs: each warning's exact lines on standard error. Where a twin input reads as the same values
+// without the doubt, standard output and the files are those of the twin, whose standard error is empty.
+TEST(WholeRuns, Warnings) {
+  const std::string points = kExample.substr(kExample.find('\n') + 1), w = "tarvel1: warning: ";
+  std::string percent = "13 -0.01\n", third = points;
+  for (std::istringstream in(points); std::getline(in, third);) percent += third.substr(0, third.rfind(' ')) + " 1.5\n";
+  third = points;
+  third.insert(third.find('\n', third.find('\n', third.find('\n') + 1) + 1), ",5");  // the third point's line
+  const struct { const char *what, *opt; std::string data, input, twin, twinInput, err; } rows[] = {
+      {"a point count too small", "000000", "10" + kExample.substr(2), "", "10 .005\n" + points.substr(0, points.rfind('\n', points.find("121.4")) + 1) +
+       "measured 2026-12-01\n", "", w + "points.dat: 3 lines after point 10 read as a point: is the point count 10 right?\n"},
+      {"a comma between two digits", "000000", "13 .005\n" + third, "", "13 .005\n" + points, "",
+       w + "point 3: '0.0029,5' reads as two values: a decimal comma?\n"},
+      {"queries of two values", "000001", kExample, "75,5\n60 1\n50,2\n40,1\n30,3\n0\n", kExample, "75\n60\n50\n40\n30\n0\n",
+       w + "'75,5' reads as 75: a decimal comma?\n" + w + "'60 1' reads as 60\n" + w + "'50,2' reads as 50: a decimal comma?\n" +
+       w + "2 more queries with more than one value\n"},
+      {"a relative uncertainty in percent", "000000", "13 0.4\n" + points, "", "", "",
+       w + "common relative uncertainty 0.4 is 40 %: is it in percent?\n"},
+      {"uncertainties in percent", "100000", percent, "", "", "",
+       w + "point 1: efficiency uncertainty 1.5 is not below the efficiency 0.946 (uncertainties in percent?)\n" + w +
+       "point 2: efficiency uncertainty 1.5 is not below the efficiency 0.924 (uncertainties in percent?)\n" + w +
+       "point 3: efficiency uncertainty 1.5 is not below the efficiency 0.9094 (uncertainties in percent?)\n" + w +
+       "10 more points with an efficiency uncertainty not below the efficiency\n" + w +
+       "common relative uncertainty -0.01 is negative\n" + w + "order 2 fit: Q is above 0.999: the points scatter far "
+       "less than their uncertainties say (uncertainties in percent?)\n"}};
+  for (const auto& c : rows) {
+    SCOPED_TRACE(c.what);
+    ts::Scratch d, twin;
+    d.write("control.dat", control(2, c.opt));
+    d.write("points.dat", c.data);
+    const ts::Run r = ts::run(TARVEL1_EXE, d, c.input);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, c.err);
+    if (c.twin.empty()) continue;
+    twin.write("control.dat", control(2, c.opt));
+    twin.write("points.dat", c.twin);
+    const ts::Run t = ts::run(TARVEL1_EXE, twin, c.twinInput);
+    EXPECT_EQ(std::tie(t.status, t.err, t.out), std::tie(r.status, "", r.out));
+    EXPECT_EQ(twin.read("results.dat"), d.read("results.dat"));
+  }
 }

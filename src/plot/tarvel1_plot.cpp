@@ -4,8 +4,8 @@
 // Run in the directory of a tarvel1 run (with opt(5) = 1, so that courbe.dat
 // exists). It reads control.dat, the data file it names, courbe.dat and the
 // results file, and writes courbe.svg (or the file of -o) with
-// - a title: control.dat's heading, without its quotes when it is a quoted
-//   text, or the data file's name when it is blank; --title replaces it;
+// - a title: control.dat's heading (without its quotes when it is one quoted
+//   text), or the data file's name when it is blank; --title replaces it;
 // - a caption: the order of the fit with uncertainties in x and y, the number
 //   of points and, when the results file reports the weighted fits (opt(1) =
 //   1), the last one's reduced chi-square and its chi-square probability Q;
@@ -275,24 +275,6 @@ void checkOutput(const std::string& out, const Settings& s) {
 
 // ---------------------------------------------------------------- what is drawn
 
-// The title a heading gives: a quoted text ('...' or "...", a doubled quote
-// inside standing for one) without its quotes; a blank one gives way to the
-// data file's name.
-std::string titleOf(const std::string& heading, const std::string& datfile) {
-  std::string t = heading;
-  if (t.size() >= 2 && (t[0] == '\'' || t[0] == '"')) {
-    std::string inside;
-    std::size_t i = 1;
-    for (; i < t.size(); ++i) {
-      if (t[i] != t[0]) inside += t[i];
-      else if (i + 1 < t.size() && t[i + 1] == t[0]) inside += t[i++];
-      else break;
-    }
-    if (i == t.size() - 1) t = tarvel::trimBlanks(inside);
-  }
-  return t.empty() ? datfile : t;
-}
-
 // The chi-square probability of a fit of `ncoef` coefficients to `npt`
 // points with reduced chi-square `reduced`, as the program computes it; none
 // when the incomplete gamma function cannot give it (a pause or a
@@ -551,7 +533,7 @@ int main(int argc, char** argv) {
       << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << opt.width << "\" height=\"" << opt.height
       << "\" viewBox=\"0 0 " << num(W) << " " << num(H) << "\" font-family=\"DejaVu Sans, Arial, Helvetica, sans-serif\" font-size=\"13\">\n"
       << "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
-  const std::string title = opt.title ? *opt.title : titleOf(s.heading, s.datfile);
+  const std::string title = opt.title ? *opt.title : (s.heading.empty() ? s.datfile : s.heading);
   if (!title.empty()) textLine(svg, "title", left, 30, 17, W - left - 10, title, "font-weight=\"bold\"");
   textLine(svg, "caption", left, 52, 13, W - left - 10, caption(results, pts.size()), "fill=\"#333\"");
   frame(svg, "frame", left, top, pw, ph, elo, ehi, qticks, tx, sx, false);
