@@ -428,12 +428,13 @@ TEST(WholeRuns, Warnings) {
   std::string percent = "13 -0.01\n", third = points;
   for (std::istringstream in(points); std::getline(in, third);) percent += third.substr(0, third.rfind(' ')) + " 1.5\n";
   third = points;
-  third.insert(third.find('\n', third.find('\n', third.find('\n') + 1) + 1), ",5");  // the third point's line
+  third.insert(third.find('\n', third.find('\n', third.find('\n') + 1) + 1), " 0,5");  // the third point's line
+  third.replace(0, third.find('\n'), "12.3,0.42,0.9460,0.0021 commas between values, and a comment");
   const struct { const char *what, *opt; std::string data, input, twin, twinInput, err; } rows[] = {
       {"a point count too small", "000000", "10" + kExample.substr(2), "", "10 .005\n" + points.substr(0, points.rfind('\n', points.find("121.4")) + 1) +
        "measured 2026-12-01\n", "", w + "points.dat: 3 lines after point 10 read as a point: is the point count 10 right?\n"},
       {"a comma between two digits", "000000", "13 .005\n" + third, "", "13 .005\n" + points, "",
-       w + "point 3: '0.0029,5' reads as two values: a decimal comma?\n"},
+       w + "point 3: '0,5' reads as two values: a decimal comma?\n"},
       {"queries of two values", "000001", kExample, "75,5\n60 1\n50,2\n40,1\n30,3\n0\n", kExample, "75\n60\n50\n40\n30\n0\n",
        w + "'75,5' reads as 75: a decimal comma?\n" + w + "'60 1' reads as 60\n" + w + "'50,2' reads as 50: a decimal comma?\n" +
        w + "2 more queries with more than one value\n"},

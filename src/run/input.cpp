@@ -2,6 +2,7 @@
 // and the warnings about doubtful inputs.
 #include "run/input.h"
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <charconv>
@@ -115,13 +116,22 @@ std::string moreWarnings(int count, const char* noun, const char* nouns, const c
 }
 
 std::string decimalComma(const std::string& line) {
-  for (std::size_t i = 1; i + 1 < line.size(); ++i)
-    if (line[i] == ',' && std::isdigit(static_cast<unsigned char>(line[i - 1])) &&
-        std::isdigit(static_cast<unsigned char>(line[i + 1]))) {
-      const std::size_t from = line.find_last_of(" \t", i) == std::string::npos ? 0 : line.find_last_of(" \t", i) + 1;
-      const std::size_t to = line.find_first_of(" \t", i);
-      return line.substr(from, to == std::string::npos ? std::string::npos : to - from);
-    }
+  auto digit = [&](std::size_t k) { return k < line.size() && std::isdigit(static_cast<unsigned char>(line[k])); };
+  // A comma between two numbers that have their decimal point or exponent
+  // ("0.42,0.946") separates values as it should; one inside digits alone
+  // ("0,4754") stands for a decimal point.
+  auto plain = [&](std::size_t from, std::size_t to) {
+    return line.substr(from, to - from).find_first_of(".eEdD") == std::string::npos;
+  };
+  for (std::size_t i = 1; i + 1 < line.size(); ++i) {
+    if (line[i] != ',' || !digit(i - 1) || !digit(i + 1)) continue;
+    const std::size_t left = line.find_last_of(" \t,/", i - 1), right = line.find_first_of(" \t,/", i + 1);
+    const std::size_t start = left == std::string::npos ? 0 : left + 1, end = std::min(right, line.size());
+    if (!plain(start, i) || !plain(i + 1, end)) continue;
+    const std::size_t from = line.find_last_of(" \t", i) == std::string::npos ? 0 : line.find_last_of(" \t", i) + 1;
+    const std::size_t to = line.find_first_of(" \t", i);
+    return line.substr(from, to == std::string::npos ? std::string::npos : to - from);
+  }
   return {};
 }
 

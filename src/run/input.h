@@ -27,7 +27,8 @@ std::string shortestText(double v);
 std::string moreWarnings(int count, const char* noun, const char* nouns, const char* what);
 
 // The blank-separated word of `line` that holds a comma between two digits
-// ("0,4754"), or an empty text when none does.
+// where neither number around it has a decimal point or an exponent
+// ("0,4754", not "0.42,0.946"), or an empty text when none does.
 std::string decimalComma(const std::string& line);
 
 // What the data file's lines showed beyond the values read: points whose line
