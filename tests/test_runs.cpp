@@ -194,12 +194,12 @@ TEST(WholeRuns, Endings) {
       {"letters for a real", control(2), "13 0.005\n12.3 0.42 abc 0.0021\n", 1, "",
        report("F6503: READ(points.dat)\r\n- invalid real: abc") +
        note("points.dat line 2: point 1: four numbers (index, its uncertainty, efficiency, its uncertainty)")},
-      {"control.dat ending early", "'head'\npoints.dat datafile\n2 order\n1 opt1\n", x, 1, "",
+      {"control.dat ending early", "'head'\npoints.dat datafile\n2 order\n1\n", x, 1, "",
        report("F6501: READ(control.dat)\r\n- end of file encountered") +
-       note("control.dat ends after line 4, before switch opt(2), a whole number (1 is on), and a label word"), ""},
-      {"a setting without its label", "'head'\npoints.dat datafile\n2\n1 a\n0 b\n0 c\n1 d\n1 e\n0 f\nresults.dat g\n", x, 1,
+       note("control.dat ends after line 4, before switch opt(1), a whole number (1 is on), and a label word"), ""},
+      {"a setting without its label", "'head'\n\npoints.dat datafile\n2\n1 a\n0 b\n0 c\n1 d\n1 e\n0 f\nresults.dat g\n", x, 1,
        "", report("F6502: READ(control.dat)\r\n- invalid integer: results.dat") +
-       note("control.dat line 10: switch opt(6), a whole number (1 is on), and a label word (line 3 holds a value "
+       note("control.dat line 11: switch opt(6), a whole number (1 is on), and a label word (line 4 holds a value "
             "without its label word, so the settings after it were read a line too low)"), ""},
       {"order 9", control(9), x, 1, "", report("F6507: READ(control.dat)\r\n- polynomial order 9 is outside 0 to 8") +
        note("control.dat line 3: the polynomial order, a whole number from 0 to 8"), ""},
@@ -427,30 +427,35 @@ TEST(WholeRuns, Warnings) {
   const std::string points = kExample.substr(kExample.find('\n') + 1), w = "tarvel1: warning: ";
   std::string percent = "13 -0.01\n", third = points;
   for (std::istringstream in(points); std::getline(in, third);) percent += third.substr(0, third.rfind(' ')) + " 1.5\n";
-  third = points;
-  third.insert(third.find('\n', third.find('\n', third.find('\n') + 1) + 1), " 0,5");  // the third point's line
-  third.replace(0, third.find('\n'), "12.3,0.42,0.9460,0.0021 commas between values, and a comment");
-  const struct { const char *what, *opt; std::string data, input, twin, twinInput, err; } rows[] = {
+  // Commas that separate numbers, or integers of a line of four values, are no decimal commas; a relative
+  // uncertainty of 0.1 is no percentage.
+  const std::string rest = points.substr(points.find("41.8") - 2);
+  const std::string commas = "13 0.1\n12.3,0.42,0.9460,0.0021,5 a comment\n21,7 0.9240 0.0025\n30.4 .6 .9094 .0029 0,5\n",
+                    plain = "13 0.1\n12.3 0.42 0.9460 0.0021\n21 7 0.9240 0.0025\n30.4 .6 .9094 .0029\n";
+  const struct { const char *what, *opt; std::string data, input, twin, twinInput, err; int order = 2; } rows[] = {
       {"a point count too small", "000000", "10" + kExample.substr(2), "", "10 .005\n" + points.substr(0, points.rfind('\n', points.find("121.4")) + 1) +
-       "measured 2026-12-01\n", "", w + "points.dat: 3 lines after point 10 read as a point: is the point count 10 right?\n"},
-      {"a comma between two digits", "000000", "13 .005\n" + third, "", "13 .005\n" + points, "",
+       "measured 2026-12-01\n1,,2,3 4\n", "", w + "points.dat: 3 lines after point 10 read as a point: is the point count 10 right?\n"},
+      {"a comma between two digits", "000000", commas + rest, "", plain + rest, "",
        w + "point 3: '0,5' reads as two values: a decimal comma?\n"},
       {"queries of two values", "000001", kExample, "75,5\n60 1\n50,2\n40,1\n30,3\n0\n", kExample, "75\n60\n50\n40\n30\n0\n",
        w + "'75,5' reads as 75: a decimal comma?\n" + w + "'60 1' reads as 60\n" + w + "'50,2' reads as 50: a decimal comma?\n" +
        w + "2 more queries with more than one value\n"},
       {"a relative uncertainty in percent", "000000", "13 0.4\n" + points, "", "", "",
        w + "common relative uncertainty 0.4 is 40 %: is it in percent?\n"},
-      {"uncertainties in percent", "100000", percent, "", "", "",
+      {"uncertainties in percent, each fit of the dropping", "101000", percent, "", "", "",
        w + "point 1: efficiency uncertainty 1.5 is not below the efficiency 0.946 (uncertainties in percent?)\n" + w +
        "point 2: efficiency uncertainty 1.5 is not below the efficiency 0.924 (uncertainties in percent?)\n" + w +
        "point 3: efficiency uncertainty 1.5 is not below the efficiency 0.9094 (uncertainties in percent?)\n" + w +
        "10 more points with an efficiency uncertainty not below the efficiency\n" + w +
-       "common relative uncertainty -0.01 is negative\n" + w + "order 2 fit: Q is above 0.999: the points scatter far "
-       "less than their uncertainties say (uncertainties in percent?)\n"}};
+       "common relative uncertainty -0.01 is negative\n" + w + "order 4 fit: Q is above 0.999: the points scatter far "
+       "less than their uncertainties say (uncertainties in percent?)\n" + w + "order 3 fit: Q is above 0.999: the points "
+       "scatter far less than their uncertainties say (uncertainties in percent?)\n" + w + "order 2 fit: Q is above 0.999: "
+       "the points scatter far less than their uncertainties say (uncertainties in percent?)\n" + w +
+       "1 more fit with Q above 0.999\n", 4}};
   for (const auto& c : rows) {
     SCOPED_TRACE(c.what);
     ts::Scratch d, twin;
-    d.write("control.dat", control(2, c.opt));
+    d.write("control.dat", control(c.order, c.opt));
     d.write("points.dat", c.data);
     const ts::Run r = ts::run(TARVEL1_EXE, d, c.input);
     EXPECT_EQ(r.status, 0);
