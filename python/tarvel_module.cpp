@@ -293,6 +293,15 @@ std::string representation(const tarvel::Calibration& cal) {
   return s + ">";
 }
 
+// A new exception class tarvel.<name> of `base`, kept by the module (and by
+// the module's types for as long as the interpreter lives).
+PyObject* exceptionType(py::module_& m, const char* name, const char* doc, PyObject* base) {
+  py::object type = py::reinterpret_steal<py::object>(
+      PyErr_NewExceptionWithDoc((std::string("tarvel.") + name).c_str(), doc, base, nullptr));
+  m.attr(name) = type;
+  return type.release().ptr();
+}
+
 }  // namespace
 
 PYBIND11_MODULE(tarvel, m) {
@@ -382,25 +391,19 @@ standard uncertainty (one standard deviation).)";
                        {"e", "the fit with uncertainties in x and y"},
                        {"ue", "its combined standard uncertainty"}});
 
-  py::object error = py::reinterpret_steal<py::object>(PyErr_NewExceptionWithDoc(
-      "tarvel.CalibrationError",
+  types.calibrationError = exceptionType(m, "CalibrationError",
       "A run-time error of a calibration (an overflow in a Monte Carlo trial, a singular matrix, a negative\n"
       "variance of the curve, a value of a file that cannot be read). str() is the program's report with LF line\n"
       "ends, after the text of any trouble of a numerical routine on the way (pauses). Attributes: report (the\n"
       "exact text that the program writes to standard error, CR LF line ends and traceback), letter and number\n"
       "of the error ('M', 6104), message ('floating-point error: overflow'), note (a line that places the fault\n"
       "when one can be given, otherwise empty), pauses (list of str).",
-      PyExc_RuntimeError, nullptr));
-  m.attr("CalibrationError") = error;
-  types.calibrationError = error.release().ptr();
-  py::object pointWarning = py::reinterpret_steal<py::object>(PyErr_NewExceptionWithDoc(
-      "tarvel.PointWarning",
+      PyExc_RuntimeError);
+  types.pointWarning = exceptionType(m, "PointWarning",
       "A doubtful input, in the program's words: an efficiency above 1 (efficiencies are fractions) or not\n"
       "above 0, a negative uncertainty, an efficiency uncertainty not below the efficiency, a common relative\n"
       "uncertainty above 0.1 or below 0, a fit whose Q is above 0.999.",
-      PyExc_UserWarning, nullptr));
-  m.attr("PointWarning") = pointWarning;
-  types.pointWarning = pointWarning.release().ptr();
+      PyExc_UserWarning);
 
   py::class_<tarvel::Calibration>(m, "Calibration", R"(Everything a calibration computed; made by tarvel.calibrate().
 

@@ -230,10 +230,7 @@ Inputs Program::startUp() {
 
 // A query line that holds more than one value: a decimal comma, most often.
 void Program::moreThanOneValue(const std::string& line, double q) {
-  std::string second = "\x01", first;
-  MemoryLines one(line);
-  (void)readListStatement(one, {listTarget(first, kNameLength), listTarget(second, kNameLength)});
-  if (second == "\x01" || ++queryWarnings_ > kWarningsShown) return;
+  if (valuesOnLine(line, 2) < 2 || ++queryWarnings_ > kWarningsShown) return;
   const std::string text = "'" + printable(trimBlanks(line)) + "' reads as " + shortestText(q);
   warn(warningLine(text + (decimalComma(line).empty() ? "" : ": a decimal comma?")));
 }

@@ -45,22 +45,6 @@ void readAt(MainFrame& main, int n, CountedLines& src, std::string_view name, co
   }
 }
 
-// The values a line reads as, up to `most`: the count of the texts a read
-// statement on that line alone stores (null values store nothing).
-int valuesOnLine(const std::string& line, int most) {
-  std::array<std::string, 6> texts;
-  std::array<ListItem, 6> items;
-  for (int k = 0; k < most; ++k) {
-    texts[k] = "\x01";
-    items[k] = listTarget(texts[k], kNameLength);
-  }
-  MemoryLines one(line);
-  (void)readListStatement(one, std::span<const ListItem>(items.data(), static_cast<std::size_t>(most)));
-  int n = 0;
-  for (int k = 0; k < most; ++k) n += texts[k] != "\x01";
-  return n;
-}
-
 // control.dat's heading: its first line without the blanks around it, and
 // without its quotes when it is one quoted text.
 std::string headingOf(const std::string& line) {
@@ -77,7 +61,7 @@ bool readsAsPoint(const std::string& line) {
   MemoryLines one(line);
   if (readListStatement(one, {listTarget(v[0]), listTarget(v[1]), listTarget(v[2]), listTarget(v[3])})) return false;
   for (double x : v)
-    if (x != x) return false;  // a null value
+    if (std::isnan(x)) return false;  // a null value
   return true;
 }
 
@@ -105,6 +89,21 @@ class WarningKind {
 };
 
 }  // namespace
+
+int valuesOnLine(const std::string& line, int most) {
+  // Every value fits a text target; one that a read leaves as it was got none.
+  std::array<std::string, 6> texts;
+  std::array<ListItem, 6> items;
+  for (int k = 0; k < most; ++k) {
+    texts[k] = "\x01";
+    items[k] = listTarget(texts[k], kNameLength);
+  }
+  MemoryLines one(line);
+  (void)readListStatement(one, std::span<const ListItem>(items.data(), static_cast<std::size_t>(most)));
+  int n = 0;
+  for (int k = 0; k < most; ++k) n += texts[k] != "\x01";
+  return n;
+}
 
 std::string shortestText(double v) {
   char buf[32];

@@ -20,6 +20,10 @@ inline constexpr int kWarningsShown = 3;
 
 inline std::string warningLine(const std::string& text) { return "tarvel1: warning: " + text; }
 
+// The values `line` alone reads as, counting up to `most` (at most 6); a null
+// value is none.
+int valuesOnLine(const std::string& line, int most);
+
 // The shortest text that reads back to the same double: 94.6, 0, -0.004.
 std::string shortestText(double v);
 
