@@ -313,6 +313,37 @@ TEST(WholeRuns, ThreadCounts) {
   }
 }
 
+// Replies at the query prompt: the indices answered (the first answer's on the console, the second's in
+// the results file) and refused ("!"), in order. A null reply or a slash keeps the index as it was: the curve
+// table's last abscissa (148.044, past the largest index 146.7), the last reply, or 0 when never set.
+TEST(WholeRuns, QueryReplies) {
+  const struct { const char* opt; std::string input, answered; } rows[] = {
+      {"101111", "12.3\n146.7\n146.71\n,\n 35.5 , rest\n,\n\n0.0\n", "12.30 146.70 ! ! 35.50 35.50"},
+      {"101111", ",\n0\n", "!"},
+      {"101101", ",\n50\n", ""},
+      {"101101", "/\n50\n", ""},
+      {"101101", "50\n,\n/\n,,\n\n\n 7e1 /\n,\n0\n", "50.00 50.00 50.00 50.00 70.00 70.00"}};
+  for (const auto& c : rows) {
+    SCOPED_TRACE(c.opt + (" " + ts::visible(c.input)));
+    ts::Scratch d;
+    d.write("control.dat", control(3, c.opt));
+    d.write("points.dat", kExample);
+    const ts::Run r = ts::run(TARVEL1_EXE, d, c.input);
+    EXPECT_EQ(r.status, 0) << r.err;
+    // Each prompt is followed by an answer or a refusal; the last by the end of the run.
+    std::string console, results, refused = "\r\n Interpolation only !\r\n";
+    const std::regex asked("Quenching index\\? \\(0 to stop\\)(\r\nwith no uncertainty on quenching index:\r\n\r\n"
+                           "Quenching index: +([.0-9]+) |" + refused + ")"), stored(" Quenching index: +([.0-9]+) ");
+    for (std::sregex_iterator it(r.out.begin(), r.out.end(), asked), end; it != end; ++it)
+      console += (*it)[2].matched ? " " + (*it)[2].str() : " !";
+    const std::string res = d.read("results.dat");
+    for (std::sregex_iterator it(res.begin(), res.end(), stored), end; it != end; ++it) results += " " + (*it)[1].str();
+    EXPECT_EQ(console, c.answered.empty() ? "" : " " + c.answered);
+    EXPECT_EQ(results, std::regex_replace(console, std::regex(" !"), ""));
+    EXPECT_TRUE(r.out.ends_with("Quenching index? (0 to stop)\r\n" STOP "\r\n")) << ts::visible(r.out);
+  }
+}
+
 // The kept fuzzing corpus, replayed: every case keeps the promise that the
 // fuzzers check (fuzz_property.h).
 TEST(WholeRuns, FuzzCorpus) {

@@ -238,11 +238,13 @@ void Program::moreThanOneValue(const std::string& line, double q) {
 // Efficiency queries at the console until the operator types 0.
 void Program::queries(const Calibration& cal) {
   if (control_.opt[5] != 1) return;
+  // The index is one variable of the run: a null reply or a slash leaves it
+  // as it was, which after the curve table is the table's last abscissa.
+  double q = cal.curve.empty() ? 0.0 : cal.curve.back().q;
   for (;;) {
     main_.at(336);
     writeList(units_, kConsole, {listText("Quenching index? (0 to stop)")});
     main_.at(338);
-    double q = 0.0;
     units_.readList(kConsole, {listTarget(q)});
     moreThanOneValue(units_.lastLineRead(), q);
     if (q == 0.0) break;
