@@ -65,8 +65,12 @@ set(CPACK_PACKAGE_NAME tarvel)
 set(CPACK_PACKAGE_CONTACT "tarvel1 maintainers <tarvel1@localhost>" CACHE STRING "The package's maintainer")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
   "calibration curves of detection efficiency against a quenching index, with uncertainties")
-set(CPACK_PACKAGE_DESCRIPTION
-  "tarvel1 fits a liquid-scintillation counter's detection efficiency against a quenching index by weighted least squares, refits it in 10000 seeded Monte Carlo trials that perturb both coordinates, and answers efficiency queries with their standard uncertainties. tarvel1-plot draws the calibration as an SVG picture. The calibration is also a C++ library (find_package(tarvel), pkg-config tarvel) and the Python package tarvel.")
+set(CPACK_PACKAGE_DESCRIPTION "tarvel1 fits a liquid-scintillation counter's detection efficiency against
+a quenching index by weighted least squares, refits it in 10000 seeded Monte
+Carlo trials that perturb both coordinates, and answers efficiency queries
+with their standard uncertainties; tarvel1-plot draws the calibration as an
+SVG picture. The calibration is also a C++ library (find_package(tarvel),
+pkg-config tarvel) and the Python package tarvel.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
