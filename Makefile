@@ -6,18 +6,26 @@ JOBS        ?= 2
 
 FUZZ_SECONDS ?= 1800
 
-.PHONY: demo test check-sanitize fuzz fuzz-build configure build programs bench clean
+.PHONY: demo test check-sanitize fuzz fuzz-build configure build programs bench clean deb wheel
 
 # What each command needs, installed by tools/deps.sh when missing (Debian):
 # the programs need the compiler, CMake and nlohmann/json; the tests add
 # GoogleTest, the Python module's pybind11, Python headers and numpy (for
-# Debian's /usr/bin/python3) and an SVG renderer for the picture's test; the
-# benchmarks Google Benchmark.
+# Debian's /usr/bin/python3), an SVG renderer for the picture's test, help2man
+# for the manual pages and pkg-config for the test of an installed tree; the
+# benchmarks Google Benchmark. make install adds the Python package and the
+# manual pages to the programs, make deb dpkg-dev, make wheel setuptools,
+# wheel and build.
 PROGRAM_DEPS = g++=g++ cmake=cmake nlohmann-json3-dev=/usr/include/nlohmann/json.hpp
 PYTHON_H     = $(shell /usr/bin/python3 -c 'import sysconfig; print(sysconfig.get_path("include"))' 2>/dev/null)/Python.h
-TEST_DEPS    = $(PROGRAM_DEPS) libgtest-dev=/usr/include/gtest/gtest.h pybind11-dev=/usr/include/pybind11/pybind11.h \
-               python3-dev=$(PYTHON_H) python3-numpy=/usr/lib/python3/dist-packages/numpy/__init__.py \
-               librsvg2-bin=rsvg-convert
+DIST_PY      = /usr/lib/python3/dist-packages
+PYTHON_DEPS  = pybind11-dev=/usr/include/pybind11/pybind11.h python3-dev=$(PYTHON_H) \
+               python3-numpy=$(DIST_PY)/numpy/__init__.py
+INSTALL_DEPS = $(PROGRAM_DEPS) $(PYTHON_DEPS) help2man=help2man
+TEST_DEPS    = $(INSTALL_DEPS) libgtest-dev=/usr/include/gtest/gtest.h librsvg2-bin=rsvg-convert pkgconf=pkg-config
+DEB_DEPS     = $(INSTALL_DEPS) dpkg-dev=dpkg-shlibdeps file=file
+WHEEL_DEPS   = $(PROGRAM_DEPS) $(PYTHON_DEPS) python3-setuptools=$(DIST_PY)/setuptools/__init__.py \
+               python3-wheel=$(DIST_PY)/wheel/__init__.py python3-build=$(DIST_PY)/build/__init__.py
 BENCH_DEPS   = $(PROGRAM_DEPS) libbenchmark-dev=/usr/include/benchmark/benchmark.h
 deps         = @sh tools/deps.sh $(1)
 # Tests are configured in when GoogleTest is there.
@@ -88,13 +96,38 @@ demo: programs
 	@for f in results.dat courbe.dat; do echo; echo "=== demo/$$f ==="; tr -d '\r' < demo/$$f; done
 	@echo; cd demo && ../$(BUILD)/tarvel1-plot && echo "The picture: $(CURDIR)/demo/courbe.svg (open it in a web browser)"
 
-# The programs built, then installed under PREFIX: tarvel1 and tarvel1-plot
-# into $(PREFIX)/bin, libtarvel.a into $(PREFIX)/lib, tarvel/tarvel.h into
-# $(PREFIX)/include (the rules are CMakeLists.txt's install() calls).
+# The programs, their manual pages and the Python package built, then
+# installed under PREFIX (the rules are cmake/Install.cmake's): tarvel1 and
+# tarvel1-plot into $(PREFIX)/bin, libtarvel.a into $(PREFIX)/lib with its CMake
+# package files and tarvel.pc, tarvel/tarvel.h into $(PREFIX)/include, and the
+# package tarvel where Debian's python3 looks under PREFIX (PYTHON_DIR).
 PREFIX ?= /usr/local
+PYTHON_DIR = $(shell /usr/bin/python3 tools/python-dir.py $(PREFIX))
 .PHONY: install
-install: programs
+install:
+	$(call deps,$(INSTALL_DEPS))
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DTARVEL_TESTS=$(TESTS_ON) -DTARVEL_PYTHON_DIR=$(PYTHON_DIR) >/dev/null
+	cmake --build $(BUILD) -j$(JOBS) --target tarvel1 tarvel1-plot tarvel_python tarvel_man -- --no-print-directory
 	cmake --install $(BUILD) --prefix $(PREFIX)
+	@/usr/bin/python3 tools/python-dir.py --where $(PREFIX) $(PYTHON_DIR)
+
+# The Debian package $(BUILD)/tarvel_<version>_<arch>.deb, from a Release
+# build of its own under /usr whose --help names the installed README.
+DEB_BUILD ?= build-deb
+deb:
+	$(call deps,$(DEB_DEPS))
+	cmake -S . -B $(DEB_BUILD) -DCMAKE_BUILD_TYPE=Release -DTARVEL_TESTS=OFF -DCMAKE_INSTALL_PREFIX=/usr \
+	  -DTARVEL_README=/usr/share/doc/tarvel/README.md -DTARVEL_PYTHON_DIR=lib/python3/dist-packages >/dev/null
+	cmake --build $(DEB_BUILD) -j$(JOBS) -- --no-print-directory
+	rm -f $(DEB_BUILD)/tarvel_*.deb $(BUILD)/tarvel_*.deb
+	cd $(DEB_BUILD) && cpack -G DEB >/dev/null
+	mkdir -p $(BUILD) && mv $(DEB_BUILD)/tarvel_*.deb $(BUILD)/
+	@ls -l $(BUILD)/tarvel_*.deb
+
+# The wheel $(BUILD)/tarvel-<version>-*.whl for Debian's python3 (setup.py).
+wheel:
+	$(call deps,$(WHEEL_DEPS))
+	/usr/bin/python3 -m build --no-isolation --wheel --outdir $(BUILD) .
 
 # The benchmarks, with GSL for the reference loop of bench_gsl.
 bench:
@@ -104,6 +137,6 @@ bench:
 	@for b in build-bench/bench_*; do $$b; done
 
 clean:
-	rm -rf $(BUILD) $(DEBUG_BUILD) build-bench build-sanitize build-tsan build-fuzz build-afl demo
+	rm -rf $(BUILD) $(DEBUG_BUILD) $(DEB_BUILD) build-python build-bench build-sanitize build-tsan build-fuzz build-afl demo
 
 FORCE:

@@ -304,7 +304,7 @@ PyObject* exceptionType(py::module_& m, const char* name, const char* doc, PyObj
 
 }  // namespace
 
-PYBIND11_MODULE(tarvel, m) {
+PYBIND11_MODULE(_tarvel, m) {
   m.doc() = R"(The calibration curve of a counter's detection efficiency against a quenching
 index, with honest uncertainties: the calibration of the program tarvel1,
 every figure bit for bit the program's.

@@ -216,6 +216,6 @@ class Running(unittest.TestCase):
         """The README's Python example runs as written."""
         with open(os.path.join(SOURCE, "README.md")) as f:
             example = re.search(r"## From Python\n.*?```python\n(.*?)```", f.read(), re.S).group(1)
-        r = subprocess.run([sys.executable, "-c", example], cwd=SOURCE, capture_output=True, text=True)
+        r = subprocess.run([sys.executable, "-c", example], cwd=TMP.name, capture_output=True, text=True)
         self.assertEqual((r.returncode, r.stderr), (0, ""))
         self.assertIn("efficiency at 50: ", r.stdout)
