@@ -374,7 +374,7 @@ TEST(WholeRuns, Picture) {
   ts::Scratch d;
   d.write("control.dat", control(2, "101110"));
   d.write("points.dat", kReport);
-  const ts::Run program = ts::run(TARVEL1_EXE, d);
+  const ts::Run program = ts::run(TARVEL1_EXE, d, "", "--json rec.json");
   ASSERT_EQ(program.status, 0);
   ts::Run r = ts::run(TARVEL1_PLOT_EXE, d);
   const std::string svg = d.read("courbe.svg");
@@ -402,12 +402,16 @@ TEST(WholeRuns, Picture) {
   const std::vector<double> xs = all(fit[1], "[ML]([.0-9]+),"), cx = all(svg, "class=\"marker\"[^>]* cx=\"([.0-9]+)\"");
   ASSERT_TRUE(xs.size() > 2 && cx.size() == 4);
   EXPECT_EQ(std::pair(std::ranges::min(xs), std::ranges::max(xs)), std::pair(std::ranges::min(cx), std::ranges::max(cx)));
-  // The residual panel: e-exp - e-calc of the residual table in percent points; the legend right of the panels.
+  // The residual panel: e-exp - e-calc of the record's residuals in percent points, to the drawing's six
+  // digits; the legend right of the panels.
   const std::vector<double> drawn = all(svg, "class=\"residual\" data-q=\"[^\"]+\" data-r=\"([^\"]+)\""),
-      table = all(d.read("results.dat"), "\n +[0-9.]+ +([-.0-9]+) +([-.0-9]+) +\\.\\d{4} +\\.\\d{4}\r"),
       frame = all(svg, "class=\"frame\" x=\"([0-9.]+)\" y=\"[0-9.]+\" width=\"([0-9.]+)\"");
-  ASSERT_TRUE(drawn.size() == 4 && table.size() == 8 && frame.size() >= 2);
-  for (std::size_t i = 0; i < 4; ++i) EXPECT_NEAR(drawn[i], 100 * (table[2 * i] - table[2 * i + 1]), 1e-9);
+  const nlohmann::json residuals = nlohmann::json::parse(d.read("rec.json"))["residuals"];
+  ASSERT_TRUE(drawn.size() == 4 && residuals.size() == 4 && frame.size() >= 2);
+  for (std::size_t i = 0; i < 4; ++i) {
+    const double want = 100 * (double(residuals[i]["e_exp"]) - double(residuals[i]["e_calc"]));
+    EXPECT_NEAR(drawn[i], want, 5e-6 * std::fabs(want));
+  }
   EXPECT_GT(all(svg, "class=\"legend\"[^>]*>\n<rect x=\"([0-9.]+)\"").at(0), frame[0] + frame[1]);
   // A courbe.dat of another run: another order without a new curve, then data without the first point.
   d.write("control.dat", control(2));
@@ -429,7 +433,8 @@ TEST(WholeRuns, Picture) {
   ASSERT_EQ(ts::run(TARVEL1_EXE, d).status, 0);
   r = ts::run(TARVEL1_PLOT_EXE, d);
   EXPECT_TRUE(r.status == 0 && ts::like(d.read("courbe.svg").c_str(), "*>points.dat</text>\n<text class=\"caption\"*>"
-                                        "Polynomial of order 1, uncertainties in x and y \u00b7 3 points</text>*")) << r.err;
+                                        "Polynomial of order 1, uncertainties in x and y \u00b7 3 points \u00b7 weighted fit in y: "
+                                        "reduced chi-square #*</text>*")) << r.err;
   r = ts::run(TARVEL1_PLOT_EXE, d, "", "--title 'Tube <7>' -o pic.svg");
   EXPECT_TRUE(r.status == 0 && r.out.starts_with("pic.svg written: ") &&
               d.read("pic.svg").find(">Tube &lt;7&gt;</text>") != std::string::npos) << r.err;
