@@ -9,15 +9,16 @@ FUZZ_SECONDS ?= 1800
 .PHONY: demo test check-sanitize fuzz fuzz-build configure build programs bench clean
 
 # What each command needs, installed by tools/deps.sh when missing (Debian):
-# the programs need the compiler, CMake and nlohmann/json; the tests add
-# GoogleTest, the Python module's pybind11, Python headers and numpy (for
-# Debian's /usr/bin/python3) and an SVG renderer for the picture's test; the
-# benchmarks Google Benchmark.
-PROGRAM_DEPS = g++=g++ cmake=cmake nlohmann-json3-dev=/usr/include/nlohmann/json.hpp
+# the programs need the compiler, CMake, nlohmann/json and OpenSSL's libcrypto
+# (the report's SHA-256 digests); the tests add GoogleTest, the Python
+# module's pybind11, Python headers and numpy (for Debian's /usr/bin/python3),
+# an SVG renderer for the picture's test, and Chromium and poppler's PDF tools
+# for the report's test in a browser; the benchmarks Google Benchmark.
+PROGRAM_DEPS = g++=g++ cmake=cmake nlohmann-json3-dev=/usr/include/nlohmann/json.hpp libssl-dev=/usr/include/openssl/evp.h
 PYTHON_H     = $(shell /usr/bin/python3 -c 'import sysconfig; print(sysconfig.get_path("include"))' 2>/dev/null)/Python.h
 TEST_DEPS    = $(PROGRAM_DEPS) libgtest-dev=/usr/include/gtest/gtest.h pybind11-dev=/usr/include/pybind11/pybind11.h \
                python3-dev=$(PYTHON_H) python3-numpy=/usr/lib/python3/dist-packages/numpy/__init__.py \
-               librsvg2-bin=rsvg-convert
+               librsvg2-bin=rsvg-convert chromium=chromium poppler-utils=pdftotext
 BENCH_DEPS   = $(PROGRAM_DEPS) libbenchmark-dev=/usr/include/benchmark/benchmark.h
 deps         = @sh tools/deps.sh $(1)
 # Tests are configured in when GoogleTest is there.

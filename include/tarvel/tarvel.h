@@ -288,4 +288,21 @@ struct SvgOptions {
 };
 std::string svg(const Calibration& calibration, const SvgOptions& options = {});
 
+// A calibration report as one self-contained HTML page (inline style and
+// picture, no script, nothing fetched), laid out for A4 when printed: what was
+// calibrated from which files, the settings, the points, every weighted fit
+// with its reduced chi-square, Q and verdict, the coefficients of both fits
+// with their standard deviations, the combined covariance and its
+// correlations, the fits of other orders, the residual table, the picture, the
+// answered queries with expanded uncertainties (k = 2) and a statement of the
+// method. Every number is shown at the digits that the program's results file
+// and console show. Every text from `context` is escaped.
+struct ReportContext {
+  RecordContext run;         // heading, file names, switches as read, answered queries
+  std::string controlFile = "control.dat";
+  std::string controlSha256, dataSha256;  // hexadecimal digests of the two inputs; empty: not known
+  std::string date;          // the date and time of the run, as shown; empty: not known
+};
+std::string reportHtml(const Calibration& calibration, const ReportContext& context = {});
+
 }  // namespace tarvel
