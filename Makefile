@@ -9,20 +9,22 @@ FUZZ_SECONDS ?= 1800
 .PHONY: demo test check-sanitize fuzz fuzz-build configure build programs bench clean deb wheel
 
 # What each command needs, installed by tools/deps.sh when missing (Debian):
-# the programs need the compiler, CMake and nlohmann/json; the tests add
-# GoogleTest, the Python module's pybind11, Python headers and numpy (for
-# Debian's /usr/bin/python3), an SVG renderer for the picture's test, help2man
-# for the manual pages and pkg-config for the test of an installed tree; the
-# benchmarks Google Benchmark. make install adds the Python package and the
-# manual pages to the programs, make deb dpkg-dev, make wheel setuptools,
-# wheel and build.
-PROGRAM_DEPS = g++=g++ cmake=cmake nlohmann-json3-dev=/usr/include/nlohmann/json.hpp
+# the programs need the compiler, CMake, nlohmann/json and OpenSSL's libcrypto
+# (the report's SHA-256 digests); the tests add GoogleTest, the Python
+# module's pybind11, Python headers and numpy (for Debian's /usr/bin/python3),
+# an SVG renderer for the picture's test, Chromium and poppler's PDF tools for
+# the report's test in a browser, help2man for the manual pages and pkg-config
+# for the test of an installed tree; the benchmarks Google Benchmark. make
+# install adds the Python package and the manual pages to the programs, make
+# deb dpkg-dev, make wheel setuptools, wheel and build.
+PROGRAM_DEPS = g++=g++ cmake=cmake nlohmann-json3-dev=/usr/include/nlohmann/json.hpp libssl-dev=/usr/include/openssl/evp.h
 PYTHON_H     = $(shell /usr/bin/python3 -c 'import sysconfig; print(sysconfig.get_path("include"))' 2>/dev/null)/Python.h
 DIST_PY      = /usr/lib/python3/dist-packages
 PYTHON_DEPS  = pybind11-dev=/usr/include/pybind11/pybind11.h python3-dev=$(PYTHON_H) \
                python3-numpy=$(DIST_PY)/numpy/__init__.py
 INSTALL_DEPS = $(PROGRAM_DEPS) $(PYTHON_DEPS) help2man=help2man
-TEST_DEPS    = $(INSTALL_DEPS) libgtest-dev=/usr/include/gtest/gtest.h librsvg2-bin=rsvg-convert pkgconf=pkg-config
+TEST_DEPS    = $(INSTALL_DEPS) libgtest-dev=/usr/include/gtest/gtest.h librsvg2-bin=rsvg-convert pkgconf=pkg-config \
+               chromium=chromium poppler-utils=pdftotext
 DEB_DEPS     = $(INSTALL_DEPS) dpkg-dev=dpkg-shlibdeps file=file
 WHEEL_DEPS   = $(PROGRAM_DEPS) $(PYTHON_DEPS) python3-setuptools=$(DIST_PY)/setuptools/__init__.py \
                python3-wheel=$(DIST_PY)/wheel/__init__.py python3-build=$(DIST_PY)/build/__init__.py

@@ -47,7 +47,7 @@ std::string note(const std::string& what) { return "tarvel1: note: " + what + "\
 const std::string kExample = ts::slurp(EXAMPLES_DIR "/points.dat"), kReport = "4 0.005\r\n1.5 0.04 0.9020 0.0021\r\n"
     "3 0.06 0.8462 0.0026\r\n6.2 0.09 0.7374 0.0032\r\n7.75 0.14 0.6790 0.0041";
 #define STOP "Stop - Program terminated.\r\n"
-#define USAGE "Usage: tarvel1 [--json FILE] [--] [NAME...]\n"
+#define USAGE "Usage: tarvel1 [--json FILE] [--report FILE] [--] [NAME...]\n"
 
 // A run-time error report raised at `where`, in `called` from the main program.
 std::string report(const std::string& e, const std::string& where = "run.cpp", const std::string& called = "") {
@@ -255,6 +255,15 @@ TEST(WholeRuns, Endings) {
        "--json rec.json", record},
       {"a record over the data", control(2), x, 2, STOP, "tarvel1: cannot open record file 'points.dat" + same +
        "points.dat" + kept + "\n", "results.dat\n", "", "--json points.dat"},
+      // The report's option and file, refused like the record's; an earlier run's report is removed.
+      {"--report without a name", control(2), x, 2, "", "tarvel1: --report needs a file name\n" USAGE, "", "", "--report"},
+      {"--report twice", control(2), x, 2, "", "tarvel1: --report is given twice\n" USAGE, "", "", "--report a --report b"},
+      {"a report over the results", control(2), x, 2, STOP, "tarvel1: cannot open report file 'results.dat" + same +
+       "results.dat" + kept + "\n", "results.dat\n", "", "--report results.dat"},
+      {"a report over the record", control(2), x, 2, STOP, "tarvel1: cannot open record file 'out.x" + same + "out.x" + kept +
+       "\n", "results.dat\n", "", "--report out.x --json out.x"},
+      {"a report of a run that ends in an error", control(1, "100110"), doubtful, 1, "*", "*" + inAjust, "results.dat\n",
+       "", "--report r.html", "echo '<meta name=\"generator\" content=\"tarvel1 0.9\">' >r.html; "},
 #if !defined(__SANITIZE_ADDRESS__)  // whose allocator answers for itself
       // Seven arrays of the point count, 400 MB each, in 1 GB of address space.
       {"memory", control(2), "50000000 0.005\n1 1 1 1\n", 1, "",
@@ -374,7 +383,7 @@ TEST(WholeRuns, Picture) {
   ts::Scratch d;
   d.write("control.dat", control(2, "101110"));
   d.write("points.dat", kReport);
-  const ts::Run program = ts::run(TARVEL1_EXE, d);
+  const ts::Run program = ts::run(TARVEL1_EXE, d, "", "--json rec.json");
   ASSERT_EQ(program.status, 0);
   ts::Run r = ts::run(TARVEL1_PLOT_EXE, d);
   const std::string svg = d.read("courbe.svg");
@@ -402,12 +411,16 @@ TEST(WholeRuns, Picture) {
   const std::vector<double> xs = all(fit[1], "[ML]([.0-9]+),"), cx = all(svg, "class=\"marker\"[^>]* cx=\"([.0-9]+)\"");
   ASSERT_TRUE(xs.size() > 2 && cx.size() == 4);
   EXPECT_EQ(std::pair(std::ranges::min(xs), std::ranges::max(xs)), std::pair(std::ranges::min(cx), std::ranges::max(cx)));
-  // The residual panel: e-exp - e-calc of the residual table in percent points; the legend right of the panels.
+  // The residual panel: e-exp - e-calc of the record's residuals in percent points, to the drawing's six
+  // digits; the legend right of the panels.
   const std::vector<double> drawn = all(svg, "class=\"residual\" data-q=\"[^\"]+\" data-r=\"([^\"]+)\""),
-      table = all(d.read("results.dat"), "\n +[0-9.]+ +([-.0-9]+) +([-.0-9]+) +\\.\\d{4} +\\.\\d{4}\r"),
       frame = all(svg, "class=\"frame\" x=\"([0-9.]+)\" y=\"[0-9.]+\" width=\"([0-9.]+)\"");
-  ASSERT_TRUE(drawn.size() == 4 && table.size() == 8 && frame.size() >= 2);
-  for (std::size_t i = 0; i < 4; ++i) EXPECT_NEAR(drawn[i], 100 * (table[2 * i] - table[2 * i + 1]), 1e-9);
+  const nlohmann::json residuals = nlohmann::json::parse(d.read("rec.json"))["residuals"];
+  ASSERT_TRUE(drawn.size() == 4 && residuals.size() == 4 && frame.size() >= 2);
+  for (std::size_t i = 0; i < 4; ++i) {
+    const double want = 100 * (double(residuals[i]["e_exp"]) - double(residuals[i]["e_calc"]));
+    EXPECT_NEAR(drawn[i], want, 5e-6 * std::fabs(want));
+  }
   EXPECT_GT(all(svg, "class=\"legend\"[^>]*>\n<rect x=\"([0-9.]+)\"").at(0), frame[0] + frame[1]);
   // A courbe.dat of another run: another order without a new curve, then data without the first point.
   d.write("control.dat", control(2));
@@ -422,14 +435,15 @@ TEST(WholeRuns, Picture) {
   r = ts::run(TARVEL1_PLOT_EXE, d);
   EXPECT_TRUE(r.status == 2 && ts::like(r.err.c_str(), "tarvel1-plot: cannot open 'courbe.dat': No such file*"))
       << r.status << " " << r.err;
-  // Without the weighted fits' report, a caption of the order and the points; a blank quoted heading gives
-  // the data file's name; --title and -o.
+  // Without the weighted fits' report, a caption of the order, the points and the reduced chi-square; a blank
+  // quoted heading gives the data file's name; --title and -o.
   const std::string c = control(1, "000010");
   d.write("control.dat", "  ''  " + c.substr(c.find('\n')));
   ASSERT_EQ(ts::run(TARVEL1_EXE, d).status, 0);
   r = ts::run(TARVEL1_PLOT_EXE, d);
   EXPECT_TRUE(r.status == 0 && ts::like(d.read("courbe.svg").c_str(), "*>points.dat</text>\n<text class=\"caption\"*>"
-                                        "Polynomial of order 1, uncertainties in x and y \u00b7 3 points</text>*")) << r.err;
+                                        "Polynomial of order 1, uncertainties in x and y \u00b7 3 points \u00b7 weighted fit in y: "
+                                        "reduced chi-square #*</text>*")) << r.err;
   r = ts::run(TARVEL1_PLOT_EXE, d, "", "--title 'Tube <7>' -o pic.svg");
   EXPECT_TRUE(r.status == 0 && r.out.starts_with("pic.svg written: ") &&
               d.read("pic.svg").find(">Tube &lt;7&gt;</text>") != std::string::npos) << r.err;
@@ -450,6 +464,51 @@ TEST(WholeRuns, Picture) {
   r = ts::run("rsvg-convert", d, "", "pic.svg -o pic.png");
   struct stat png {};
   EXPECT_TRUE(r.status == 0 && stat(d.file("pic.png").c_str(), &png) == 0 && png.st_size > 0) << r.status << r.err;
+}
+
+// The report beside a run: the other outputs' bytes unchanged, the heading escaped, the date, the inputs' digests,
+// every number of the results file and the console's Q and verdict as printed, each residual over its uncertainty
+// (from the record, with the curve's slope) and its mark, and the expanded uncertainty of the answer.
+TEST(WholeRuns, Report) {
+  ts::Scratch d;
+  const std::string c = control(2, "100111");
+  d.write("control.dat", "'<script>alert(1)</script> & \"Q<1\"'" + c.substr(c.find('\n')));
+  d.write("points.dat", kExample.substr(0, kExample.find("0.8136")) + "0.8286" + kExample.substr(kExample.find("0.8136") + 6));
+  const ts::Run plain = ts::run(TARVEL1_EXE, d, "50\n0\n");
+  const std::string files = d.read("results.dat") + d.read("courbe.dat");
+  const ts::Run r = ts::run(TARVEL1_EXE, d, "50\n0\n", "--report r.html --json rec.json", "SOURCE_DATE_EPOCH=86400 ");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out + r.err + d.read("results.dat") + d.read("courbe.dat"), plain.out + plain.err + files);
+  const std::string html = d.read("r.html"), results = d.read("results.dat");
+  auto cell = [&](const std::string& text) { return html.find(">" + text + "<") != std::string::npos; };
+  EXPECT_TRUE(cell("&lt;script&gt;alert(1)&lt;/script&gt; &amp; &quot;Q&lt;1&quot;") && cell("1970-01-02 00:00:00 UTC"));
+  EXPECT_FALSE(std::regex_search(html, std::regex("<script", std::regex::icase)));
+  std::istringstream sums(ts::run("sha256sum", d, "", "control.dat points.dat").out);
+  for (std::string line; std::getline(sums, line);) EXPECT_TRUE(cell(line.substr(0, 64))) << line;
+  const std::regex number("-?[0-9]*\\.[0-9]+(E[-+][0-9]+)?");
+  std::smatch q, verdict;
+  ASSERT_TRUE(std::regex_search(r.out, q, std::regex("\nQ= +(\\S+)\r\n ?(.+)\r")));
+  EXPECT_TRUE(cell(q[1]) && cell(q[2])) << q[1] << q[2];
+  for (std::sregex_iterator it(results.begin(), results.end(), number), end; it != end; ++it) EXPECT_TRUE(cell(it->str())) << it->str();
+  const nlohmann::json rec = nlohmann::json::parse(d.read("rec.json"));
+  const auto &a = rec["monte_carlo_fit"]["coefficients"], &answer = rec["queries"][0]["uncertainties_in_x_and_y"];
+  char u[16];
+  std::snprintf(u, sizeof u, "%.4f", 2 * double(answer["u"]));
+  EXPECT_TRUE(cell(u + 1)) << u;
+  const std::string table = html.substr(html.find("<section id=\"residuals\">"));
+  const std::regex row("<tr( class=\"beyond([23])\")?><td class=\"num\">([0-9]+)</td>(<td class=\"num\">[^<]*</td>){6}<td class=\"num\">([-.0-9]+)<");
+  double worst = 0;
+  std::sregex_iterator it(table.begin(), table.end(), row);
+  for (std::size_t i = 0; i < 13; ++i, ++it) {
+    ASSERT_NE(it, std::sregex_iterator()) << i;
+    const auto &p = rec["data"]["points"][i], &res = rec["residuals"][i];
+    const double slope = double(a[1]) + 2 * double(a[2]) * double(p["q"]);
+    const double z = (double(res["e_exp"]) - double(res["e_calc"])) / std::hypot(double(p["ue"]), slope * double(p["uq"]));
+    EXPECT_NEAR(std::stod((*it)[5]), z, 0.0051) << i;
+    EXPECT_EQ((*it)[2].str(), std::fabs(z) > 3 ? "3" : std::fabs(z) > 2 ? "2" : "") << i << " " << z;
+    worst = std::max(worst, std::fabs(z));
+  }
+  EXPECT_GT(worst, 2);
 }
 
 // Doubtful inputs: each warning's exact lines on standard error. Where a twin input reads as the same values

@@ -73,8 +73,10 @@ struct Control {
 // Reads control.dat and the data file it names, in `directory`, into the
 // inputs of calibrate(). A file that cannot be read throws std::system_error
 // naming it, with the system's error code; a value that cannot be read or used throws
-// tarvel::Error with the program's report.
-Inputs read(const std::string& directory);
+// tarvel::Error with the program's report. `control`, when given, receives
+// what control.dat says as soon as it is read, so also when the data file
+// then fails.
+Inputs read(const std::string& directory, Control* control = nullptr);
 
 // A column-major n x n matrix, element (i, j) counted from 1. A computed
 // covariance may differ from symmetric by a rounding.
@@ -252,5 +254,55 @@ struct RecordContext {
   std::vector<Answer> answers;
 };
 std::string record(const Calibration& calibration, const RecordContext* program = nullptr);
+
+// The library's version, as `tarvel1 --version` prints it after the name ("1.0.0").
+std::string version();
+
+// A number as the program's records print it. fixedField is a fixed-point
+// field of `width` columns with `decimals` decimals (the results file's
+// coefficients, residual table and answers): no zero before the point,
+// asterisks when the value does not fit. listedReal is the text of a real on
+// a list-directed line (the reduced chi-square; Q in single precision),
+// without the blanks that pad its field.
+//   fixedField(0.12345, 6, 4) -> " .1235"     fixedField(-0.00187236, 12, 8) -> "  -.00187236"
+//   fixedField(1.0, 5, 4)     -> "*****"      listedReal(0.5) -> "5.000000000000000E-001"
+//   listedReal(1.5)           -> "1.500000000000000"   listedReal(0.767462f) -> "7.674620E-01"
+std::string fixedField(double value, int width, int decimals);
+std::string listedReal(double value);
+std::string listedReal(float value);
+
+// The picture of a calibration, as an SVG document: the points with their
+// uncertainty bars in both coordinates, the curve of the fit with
+// uncertainties in x and y over the points' indices with bands of one and two
+// combined standard uncertainties, and under it the residuals e-exp - e-calc
+// in percentage points with the band of one combined standard uncertainty;
+// above them `title` (none when empty) and a caption with the order, the
+// number of points and the last weighted fit's reduced chi-square and Q (when
+// it has them). Drawn from the calibration's figures at full precision. The
+// text keeps its size on a page whatever the pixels: the layout is in units
+// of 1/980 of the width (1/460 of the height for a flatter picture). A size
+// outside 1 to 100000 pixels throws std::invalid_argument.
+struct SvgOptions {
+  int width = 980, height = 700;  // pixels
+  std::string title;              // UTF-8 (text that is not is read as Latin-1)
+};
+std::string svg(const Calibration& calibration, const SvgOptions& options = {});
+
+// A calibration report as one self-contained HTML page (inline style and
+// picture, no script, nothing fetched), laid out for A4 when printed: what was
+// calibrated from which files, the settings, the points, every weighted fit
+// with its reduced chi-square, Q and verdict, the coefficients of both fits
+// with their standard deviations, the combined covariance and its
+// correlations, the fits of other orders, the residual table, the picture, the
+// answered queries with expanded uncertainties (k = 2) and a statement of the
+// method. Every number is shown at the digits that the program's results file
+// and console show. Every text from `context` is escaped.
+struct ReportContext {
+  RecordContext run;         // heading, file names, switches as read, answered queries
+  std::string controlFile = "control.dat";
+  std::string controlSha256, dataSha256;  // hexadecimal digests of the two inputs; empty: not known
+  std::string date;          // the date and time of the run, as shown; empty: not known
+};
+std::string reportHtml(const Calibration& calibration, const ReportContext& context = {});
 
 }  // namespace tarvel

@@ -14,7 +14,7 @@ namespace tarvel {
 
 namespace {
 
-constexpr const char* kUsageLine = "Usage: tarvel1 [--json FILE] [--] [NAME...]";
+constexpr const char* kUsageLine = "Usage: tarvel1 [--json FILE] [--report FILE] [--] [NAME...]";
 constexpr const char* kUsage =
     "\n       tarvel1 --help | --version\n"
     "\n"
@@ -37,6 +37,8 @@ constexpr const char* kUsage =
     "  courbe.dat        the tabulated curve, when opt(5) is 1\n"
     "  FILE              with --json: every figure of the run at full precision\n"
     "                    (JSON), written only when the run ends normally\n"
+    "  FILE              with --report: the calibration report, one HTML page that\n"
+    "                    prints on A4, written only when the run ends normally\n"
     "A blank file name in control.dat ('') is taken from the NAMEs, in order;\n"
     "after --, a NAME may start with '-'.\n"
     "Warnings about doubtful inputs, and a note that places a fault after an\n"
@@ -55,9 +57,9 @@ constexpr const char* kUsage =
 
 }  // namespace
 
-int takeOptions(int argc, char** argv, std::string& record) {
+int takeOptions(int argc, char** argv, std::string& record, std::string& report) {
   int kept = 1;
-  bool json = false, options = true;
+  bool json = false, html = false, options = true;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     if (!options || arg.empty() || arg[0] != '-') {
@@ -75,6 +77,11 @@ int takeOptions(int argc, char** argv, std::string& record) {
       if (i + 1 >= argc || trimBlanks(argv[i + 1]).empty()) usageError("--json needs a file name");
       json = true;
       record = trimBlanks(argv[++i]);
+    } else if (arg == "--report") {
+      if (html) usageError("--report is given twice");
+      if (i + 1 >= argc || trimBlanks(argv[i + 1]).empty()) usageError("--report needs a file name");
+      html = true;
+      report = trimBlanks(argv[++i]);
     } else {
       usageError("unknown option '" + printable(std::string(arg)) + "'");
     }

@@ -1,10 +1,12 @@
 // The program tarvel1 over the calibration library: its console and files,
 // the start-up that reads control.dat and the data file, the calibration with
 // an observer that writes the report as the run goes, the query loop, the
-// pause at the console, the record file, and every way the process ends.
+// pause at the console, the record and report files, and every way the
+// process ends.
 #include "program/program.h"
 
 #include <fenv.h>
+#include <openssl/evp.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,9 +15,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -64,10 +68,47 @@ bool sameFile(const std::string& a, const std::string& b) {
   return !ea && !eb && pa == pb;
 }
 
+// The SHA-256 of a file's bytes in hexadecimal; empty when it cannot be read.
+std::string sha256(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  std::ostringstream bytes;
+  if (f && f.peek() != EOF) bytes << f.rdbuf();  // an empty file has nothing to insert
+  if (!f || !bytes) return "";
+  const std::string all = bytes.str();
+  unsigned char md[EVP_MAX_MD_SIZE];
+  unsigned int n = 0;
+  if (EVP_Digest(all.data(), all.size(), md, &n, EVP_sha256(), nullptr) != 1) return "";
+  std::string hex;
+  for (unsigned int i = 0; i < n; ++i) hex += {"0123456789abcdef"[md[i] >> 4], "0123456789abcdef"[md[i] & 15]};
+  return hex;
+}
+
+// The date and time of the run: now in local time, or SOURCE_DATE_EPOCH (a
+// count of seconds) in UTC for a report made again with the same bytes.
+std::string runDate() {
+  std::time_t t = std::time(nullptr);
+  const char* epoch = std::getenv("SOURCE_DATE_EPOCH");
+  char* end = nullptr;
+  const long long fixed = epoch != nullptr ? std::strtoll(epoch, &end, 10) : 0;
+  const bool given = epoch != nullptr && *epoch != '\0' && *end == '\0' && fixed >= 0;
+  if (given) t = static_cast<std::time_t>(fixed);
+  std::tm tm{};
+  if (given ? gmtime_r(&t, &tm) == nullptr : localtime_r(&t, &tm) == nullptr) return "";
+  char text[64];
+  return std::strftime(text, sizeof text, given ? "%Y-%m-%d %H:%M:%S UTC" : "%Y-%m-%d %H:%M:%S %z", &tm) ? text : "";
+}
+
+// A file that the run writes at its normal end, beside its other outputs:
+// the record (--json) or the report (--report).
+struct OutputFile {
+  const char* kind;
+  std::string name;  // empty: not asked for
+};
+
 class Program : public Observer {
  public:
-  Program(int argc, char** argv, std::string recordFile)
-      : units_(argc, argv), recordFile_(std::move(recordFile)) {}
+  Program(int argc, char** argv, std::string recordFile, std::string reportFile)
+      : units_(argc, argv), record_{"record", std::move(recordFile)}, report_{"report", std::move(reportFile)} {}
 
   int run();
 
@@ -86,10 +127,10 @@ class Program : public Observer {
   void queries(const Calibration& cal);
   void moreThanOneValue(const std::string& line, double q);
   [[noreturn]] void failedOpen(const char* what, const OpenResult& r);
-  [[noreturn]] void refuseRecord(const char* what, const std::string& reason);
-  void removeOldRecord();
-  void checkRecord();
-  void writeRecord(const Calibration& cal);
+  [[noreturn]] void refuse(const OutputFile& file, const char* what, const std::string& reason);
+  void removeOld(const OutputFile& file);
+  void checkOutput(const OutputFile& file, const OutputFile& other);
+  void writeOutput(const OutputFile& file, const std::string& text);
   int endStep(int status);
   // A line on standard error, after what the console holds so far.
   void warn(const std::string& line) {
@@ -99,10 +140,11 @@ class Program : public Observer {
 
   Units units_;
   MainFrame main_;  // the main program's frame, under every phase
-  std::string recordFile_;  // empty: no record
+  OutputFile record_, report_;
   int queryWarnings_ = 0;
   Control control_;
-  RecordContext context_;
+  ReportContext reportContext_;  // what the record and the report add to the calibration
+  RecordContext& context_ = reportContext_.run;
 };
 
 // A file that cannot be opened ends the run; standard output keeps its
@@ -113,9 +155,9 @@ void Program::failedOpen(const char* what, const OpenResult& r) {
   throw EndRun{2};
 }
 
-void Program::refuseRecord(const char* what, const std::string& reason) {
+void Program::refuse(const OutputFile& file, const char* what, const std::string& reason) {
   units_.consoleFlush();
-  std::fprintf(stderr, "tarvel1: cannot %s record file '%s': %s\n", what, printable(recordFile_).c_str(),
+  std::fprintf(stderr, "tarvel1: cannot %s %s file '%s': %s\n", what, file.kind, printable(file.name).c_str(),
                reason.c_str());
   throw EndRun{2};
 }
@@ -146,39 +188,46 @@ void Program::pause(std::string_view text) {
   }
 }
 
-// A record that an earlier run left is removed before the run knows its
-// other files; anything else waits for checkRecord.
-void Program::removeOldRecord() {
+// A record or report that an earlier run left is removed before the run
+// knows its other files; anything else waits for checkOutput.
+void Program::removeOld(const OutputFile& file) {
   struct stat st;
-  if (::stat(recordFile_.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
-  std::ifstream in(recordFile_, std::ios::binary);
-  const nlohmann::json old = nlohmann::json::parse(in, nullptr, false);
-  const auto program = old.find("program");
-  if (program != old.end() && *program == "tarvel1") std::remove(recordFile_.c_str());
+  if (file.name.empty() || ::stat(file.name.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
+  std::ifstream in(file.name, std::ios::binary);
+  bool ours = false;
+  if (&file == &record_) {
+    const nlohmann::json old = nlohmann::json::parse(in, nullptr, false);
+    const auto program = old.find("program");
+    ours = program != old.end() && *program == "tarvel1";
+  } else {
+    std::string head(1024, '\0');
+    head.resize(static_cast<std::size_t>(in.read(head.data(), 1024).gcount()));
+    ours = head.find("<meta name=\"generator\" content=\"tarvel1 ") != std::string::npos;
+  }
+  if (ours) std::remove(file.name.c_str());
 }
 
-// After the points are read: refuses a record file that is another file of
-// the run, and removes whatever the file still holds.
-void Program::checkRecord() {
-  for (const std::string& other : {std::string("control.dat"), context_.dataFile, context_.resultsFile,
-                                   std::string("courbe.dat")})
-    if ((other != "courbe.dat" || control_.opt[4] == 1) && sameFile(recordFile_, other))
-      refuseRecord("open", "it is the same file as " + printable(other) + ", which must not be overwritten");
+// After the points are read: refuses a record or report file that is another
+// file of the run, and removes whatever the file still holds.
+void Program::checkOutput(const OutputFile& file, const OutputFile& other) {
+  if (file.name.empty()) return;
+  for (const std::string& name : {std::string("control.dat"), context_.dataFile, context_.resultsFile,
+                                  std::string("courbe.dat"), other.name})
+    if (!name.empty() && (name != "courbe.dat" || control_.opt[4] == 1) && sameFile(file.name, name))
+      refuse(file, "open", "it is the same file as " + printable(name) + ", which must not be overwritten");
   struct stat st;
-  if (::stat(recordFile_.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) refuseRecord("open", std::strerror(EISDIR));
-  const std::string dir = std::filesystem::path(recordFile_).parent_path().string();
-  if (::access(dir.empty() ? "." : dir.c_str(), W_OK | X_OK) != 0) refuseRecord("open", std::strerror(errno));
-  std::remove(recordFile_.c_str());
+  if (::stat(file.name.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) refuse(file, "open", std::strerror(EISDIR));
+  const std::string dir = std::filesystem::path(file.name).parent_path().string();
+  if (::access(dir.empty() ? "." : dir.c_str(), W_OK | X_OK) != 0) refuse(file, "open", std::strerror(errno));
+  std::remove(file.name.c_str());
 }
 
-// At the normal end, after the results file is complete: the record, to a
-// temporary file in the same directory that is then renamed.
-void Program::writeRecord(const Calibration& cal) {
-  units_.close(kResultsUnit);
-  const std::string text = tarvel::record(cal, &context_);
-  std::string temp = recordFile_ + ".XXXXXX";
+// At the normal end, after the results file is complete: the record or the
+// report, to a temporary file in the same directory that is then renamed.
+void Program::writeOutput(const OutputFile& file, const std::string& text) {
+  std::string temp = file.name + ".XXXXXX";
   const int fd = ::mkstemp(temp.data());
-  if (fd < 0) refuseRecord("write", std::strerror(errno));
+  if (fd < 0) refuse(file, "write", std::strerror(errno));
   const mode_t mask = ::umask(0);
   ::umask(mask);
   std::size_t done = 0;
@@ -189,10 +238,10 @@ void Program::writeRecord(const Calibration& cal) {
     else if (w < 0 && errno != EINTR) error = errno;
   }
   if (::close(fd) != 0 && error == 0) error = errno;
-  if (error == 0 && std::rename(temp.c_str(), recordFile_.c_str()) != 0) error = errno;
+  if (error == 0 && std::rename(temp.c_str(), file.name.c_str()) != 0) error = errno;
   if (error != 0) {
     ::unlink(temp.c_str());
-    refuseRecord("write", std::strerror(error));
+    refuse(file, "write", std::strerror(error));
   }
 }
 
@@ -204,12 +253,14 @@ Inputs Program::startUp() {
   units_.protect(kInput);
   control_ = readControl(*units_.inputSource(kInput), r.name);
   units_.close(kInput);
+  if (!report_.name.empty()) reportContext_.controlFile = r.name, reportContext_.controlSha256 = sha256(r.name);
 
   main_.at(109);
   r = units_.open(kInput, control_.dataFile, Status::Old);
   if (!r.ok) failedOpen("data file", r);
   units_.protect(kInput);
   context_.dataFile = r.name;
+  if (!report_.name.empty()) reportContext_.dataSha256 = sha256(r.name);
   main_.at(114);
   r = units_.open(kResultsUnit, control_.resultsFile, Status::Unknown);
   if (!r.ok) failedOpen("results file", r);
@@ -219,7 +270,8 @@ Inputs Program::startUp() {
   DataLines seen;
   Inputs in = readData(*units_.inputSource(kInput), context_.dataFile, control_, &seen);
   for (const std::string& w : inputWarnings(in, &seen, context_.dataFile)) warn(w);
-  if (!recordFile_.empty()) checkRecord();
+  checkOutput(record_, report_);
+  checkOutput(report_, record_);
   units_.close(kInput);
   main_.at(145);
   context_.heading = control_.heading;
@@ -266,13 +318,17 @@ int Program::endStep(int status) {
 int Program::run() {
   try {
     try {
-      if (!recordFile_.empty()) removeOldRecord();
+      removeOld(record_);
+      removeOld(report_);
+      if (!report_.name.empty()) reportContext_.date = runDate();
       Workspace workspace(threadCount());  // the threads start while the run reads its files
       Inputs in = startUp();
 
       const Calibration cal = calibrate(std::move(in), this, &workspace);
       queries(cal);
-      if (!recordFile_.empty()) writeRecord(cal);
+      if (!record_.name.empty() || !report_.name.empty()) units_.close(kResultsUnit);
+      if (!record_.name.empty()) writeOutput(record_, tarvel::record(cal, &context_));
+      if (!report_.name.empty()) writeOutput(report_, reportHtml(cal, reportContext_));
       return endStep(0);
     } catch (const EndRun& end) {
       return endStep(end.status);
@@ -300,10 +356,10 @@ int Program::run() {
 }  // namespace
 
 int programMain(int argc, char** argv) {
-  std::string record;
-  argc = takeOptions(argc, argv, record);
+  std::string record, report;
+  argc = takeOptions(argc, argv, record, report);
   feclearexcept(FE_ALL_EXCEPT);
-  Program program(argc, argv, record);
+  Program program(argc, argv, record, report);
   const int status = program.run();
   std::fflush(stdout);
   return status;

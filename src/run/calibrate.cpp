@@ -47,11 +47,12 @@ void refuse(const std::string& what) { throw std::invalid_argument(what); }
 
 }  // namespace
 
-Inputs read(const std::string& directory) {
+Inputs read(const std::string& directory, Control* said) {
   const FpEnvironment held;
   const std::string dir = directory.empty() ? "." : directory;
   MemoryLines control(slurp(dir + "/control.dat", "control file"));
   const Control c = readControl(control, "control.dat");
+  if (said != nullptr) *said = c;
   if (c.dataFile.empty()) throw std::runtime_error("control.dat names no data file");
   MemoryLines data(slurp(dir + "/" + c.dataFile, "data file"));
   return readData(data, c.dataFile, c);
