@@ -151,6 +151,7 @@ void monteCarloAnswers(const FittedCurve& c, const double* q, Estimate* out, int
   return monteCarloAnswers<kLanes>(c, q, out, count);
 }
 
+// Compared quietly: a NaN index raises no invalid flag.
 bool inRange(const FittedCurve& c, double q) { return std::islessequal(c.qmin, q) && std::islessequal(q, c.qmax); }
 
 // Indices from..to (not included): true when no floating-point error came up.
@@ -195,26 +196,31 @@ void Calibration::efficiencies(std::span<const double> q, std::span<Answer> out,
   const FpEnvironment held;
   const Work w{*fitted, Form(fitted->cov), Form(fitted->covmc), q.data(), out.data(), monteCarlo};
 
-  // Blocks of about 1 ms of work, spread over the threads.
+  // Blocks of a fraction of a millisecond's work, taken in turn by the threads.
   const std::size_t n = q.size(), block = monteCarlo ? 64 : 1 << 14;
   const std::size_t blocks = (n + block - 1) / block;
   std::vector<char> clean(blocks, 1);
   unsigned want = threads > 0 ? static_cast<unsigned>(threads) : std::max(1u, std::thread::hardware_concurrency());
   const std::size_t workers = std::min<std::size_t>(want, blocks);
+  std::vector<std::exception_ptr> failed(workers + 1);
   auto runBlocks = [&](std::size_t first) {
-    const FpEnvironment mine;
-    for (std::size_t b = first; b < blocks; b += workers) clean[b] = answerBlock(w, b * block, std::min(n, (b + 1) * block));
+    try {
+      const FpEnvironment mine;
+      for (std::size_t b = first; b < blocks; b += workers) clean[b] = answerBlock(w, b * block, std::min(n, (b + 1) * block));
+    } catch (...) {
+      failed[first] = std::current_exception();
+    }
   };
   std::vector<std::thread> pool;
-  std::exception_ptr failed;
   try {
     for (std::size_t t = 1; t < workers; ++t) pool.emplace_back(runBlocks, t);
   } catch (...) {
-    failed = std::current_exception();
+    failed[workers] = std::current_exception();
   }
-  if (!failed && workers > 0) runBlocks(0);
+  if (!failed[workers] && workers > 0) runBlocks(0);
   for (std::thread& t : pool) t.join();
-  if (failed) std::rethrow_exception(failed);
+  for (const std::exception_ptr& e : failed)
+    if (e) std::rethrow_exception(e);
 
   // A block that met a floating-point error is answered again index by
   // index, as the query loop answers: its first error is the one reported.
