@@ -101,9 +101,7 @@ struct LanesOf<8> {
 // efficiencies, MOYSDEV's sums in each lane. The efficiencies are made again
 // for the second sum rather than kept.
 template <int W, int NC>
-__attribute__((target_clones("avx512f", "avx2", "default"))) void monteCarloLanes(const FittedCurve& c,
-                                                                                   const double* q, Estimate* out,
-                                                                                   int count) {
+[[gnu::always_inline]] inline void monteCarloLanes(const FittedCurve& c, const double* q, Estimate* out, int count) {
   using Lanes = typename LanesOf<W>::type;
   Lanes p[NC];
   for (int l = 0; l < W; ++l) {
@@ -132,7 +130,7 @@ __attribute__((target_clones("avx512f", "avx2", "default"))) void monteCarloLane
 }
 
 template <int W>
-void monteCarloAnswers(const FittedCurve& c, const double* q, Estimate* out, int count) {
+[[gnu::always_inline]] inline void monteCarloAnswers(const FittedCurve& c, const double* q, Estimate* out, int count) {
   switch (c.ncoef) {
 #define TARVEL_NC(n) \
   case n:            \
@@ -144,8 +142,9 @@ void monteCarloAnswers(const FittedCurve& c, const double* q, Estimate* out, int
 }
 
 // The third answer at `count` indices, kLanes at most: in vectors of the
-// fewest lanes that hold them.
-void monteCarloAnswers(const FittedCurve& c, const double* q, Estimate* out, int count) {
+// fewest lanes that hold them. Compiled for the widest vectors of the
+// processor too, and chosen when the program starts.
+__attribute__((target_clones("avx512f", "avx2", "default"))) void monteCarloAnswers(const FittedCurve& c, const double* q, Estimate* out, int count) {
   if (count <= 2) return monteCarloAnswers<2>(c, q, out, count);
   if (count <= 4) return monteCarloAnswers<4>(c, q, out, count);
   return monteCarloAnswers<kLanes>(c, q, out, count);
