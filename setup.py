@@ -31,7 +31,6 @@ class CMakeBuild(build_ext):
         built = os.path.join(build, "python", "tarvel")
         os.makedirs(os.path.dirname(target), exist_ok=True)
         shutil.copyfile(os.path.join(built, os.path.basename(target)), target)
-        shutil.copyfile(os.path.join(built, "_version.py"), os.path.join(os.path.dirname(target), "_version.py"))
 
 
 setup(

@@ -2,6 +2,7 @@
 """A calibration from Python against the program on the same input, side by side.
 
     /usr/bin/python3 bench/bench_python.py [--points 100000] [--order 3] [--threads 2] [--repeat 1]
+    /usr/bin/python3 bench/bench_python.py --answers [--repeat 5]
 
 Writes a smooth quench curve of --points points (as bench_points.h makes them)
 into control.dat and points.dat in a scratch directory, then times, one after
@@ -10,6 +11,13 @@ the whole process, TARVEL_THREADS=--threads) and tarvel.read() plus
 tarvel.calibrate(threads=--threads) in this process, and prints both medians
 and their ratio. Expects `make test` (or a build of tarvel1 and tarvel_python)
 in build/; --build names another build directory.
+
+With --answers, times instead the answers of the calibration of examples/
+(order 2) beside numpy's: efficiency() at 10^4 indices with the full Monte
+Carlo answer, one index a call on 100 indices (bench_answers compares both
+with the library's one-index path that formats the query's records), and efficiency(mc=False) at
+10^6 indices beside numpy's x-and-y answer from the coefficients and the
+combined covariance (the same values up to rounding). Medians of --repeat.
 """
 import argparse, os, statistics, subprocess, sys, tempfile, time
 
@@ -18,9 +26,46 @@ args = argparse.ArgumentParser(description=__doc__.split("\n")[0])
 for name, default in (("points", 100000), ("order", 3), ("threads", 2), ("repeat", 1)):
     args.add_argument("--" + name, type=int, default=default)
 args.add_argument("--build", default=os.path.join(root, "build"))
+args.add_argument("--answers", action="store_true")
 args = args.parse_args()
 sys.path.insert(0, os.path.join(args.build, "python"))
 import tarvel  # noqa: E402
+
+
+def answers():
+    import numpy as np
+    cal = tarvel.calibrate(**tarvel.read(os.path.join(root, "examples")))
+    m = cal.monte_carlo_fit
+    a, cov = m.coefficients, m.combined_covariance
+
+    def numpy_xy(q):
+        g = np.vander(q, len(a), increasing=True)
+        return g @ a, np.sqrt(np.einsum("ij,jk,ik->i", g, cov, g))
+
+    def median(f, *x):
+        times = []
+        for _ in range(args.repeat):
+            start = time.perf_counter()
+            f(*x)
+            times.append(time.perf_counter() - start)
+        return statistics.median(times)
+
+    span = lambda n: np.linspace(cal.qmin, cal.qmax, n)
+    one = median(lambda q: [cal.efficiency(float(x)) for x in q], span(100)) / 100
+    mc = median(cal.efficiency, span(10**4)) / 10**4
+    xy, ny = median(lambda q: cal.efficiency(q, mc=False), span(10**6)), median(numpy_xy, span(10**6))
+    small = median(numpy_xy, span(10**4)) / 10**4
+    print(f"answers of examples/ (order 2), median of {args.repeat}:")
+    print(f"  one index a call, with Monte Carlo   {one * 1e6:9.2f} us/index")
+    print(f"  10^4 indices, with Monte Carlo       {mc * 1e6:9.2f} us/index")
+    print(f"  numpy x-and-y answer, 10^4 indices   {small * 1e6:9.3f} us/index")
+    print(f"  10^6 indices, mc=False               {xy * 1e3:9.1f} ms")
+    print(f"  numpy x-and-y answer, 10^6 indices   {ny * 1e3:9.1f} ms  (tarvel / numpy {xy / ny:.2f})")
+    sys.exit(0)
+
+
+if args.answers:
+    answers()
 
 n = args.points
 work = tempfile.TemporaryDirectory()

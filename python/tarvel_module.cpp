@@ -1,5 +1,6 @@
-// The Python module tarvel: the calibration of tarvel1 from Python, over the
-// library's public API, every figure the program's own, as numpy arrays.
+// The compiled core (tarvel._tarvel) of the Python package tarvel: the
+// calibration of tarvel1 from Python, over the library's public API, every
+// figure the program's own, as numpy arrays.
 //
 // A calibration runs with the GIL released, on the library's threads; its
 // observer looks for a pending signal (Ctrl-C) every 50 ms or so and stops
@@ -13,6 +14,7 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -193,49 +195,50 @@ tarvel::Calibration calibrate(const Array& q, const Array& uq, const Array& e, c
   return std::move(*cal);
 }
 
-py::object estimate(const tarvel::Estimate& x) { return make(types.estimate, x.e, x.u); }
-
-// The three answers at q, a number or an array of them.
-py::object efficiency(const tarvel::Calibration& cal, const py::object& where) {
-  const tarvel::FpEnvironment held;
-  const Array q = Array::ensure(where);
-  if (!q) raise(PyExc_TypeError, "q must be a number or an array of numbers");
-  const std::size_t n = static_cast<std::size_t>(q.size());
-  const double* qs = q.data();
-  for (std::size_t i = 0; i < n; ++i)
-    if (!(qs[i] >= cal.qmin && qs[i] <= cal.qmax)) {
-      try {
-        cal.efficiency(qs[i]);
-      } catch (const std::out_of_range& outside) {
-        raise(PyExc_ValueError, outside.what());
-      }
+// The answers at the indices of q (an array of doubles, any shape): the
+// arrays e and u of each answer, of q's shape; the third answer's None
+// without `mc`. An index outside the range raises ValueError, or with
+// `nan` gets NaN answers.
+py::tuple answers(const tarvel::Calibration& cal, const Array& q, bool mc, bool nan) {
+  const std::vector<py::ssize_t> shape(q.shape(), q.shape() + q.ndim());
+  py::list columns;
+  std::vector<double*> to;
+  for (int k = 0; k < 6; ++k) {
+    if (!mc && k >= 4) {
+      columns.append(py::none());
+      continue;
     }
-  std::vector<tarvel::Answer> answers(n);
+    py::array_t<double> a(shape);
+    to.push_back(a.mutable_data());
+    columns.append(a);
+  }
+  // The answers a few thousand at a time, into the arrays.
+  const std::size_t n = static_cast<std::size_t>(q.size()), chunk = 1 << 16;
+  std::vector<tarvel::Answer> out(std::min(n, chunk));
   std::optional<tarvel::Error> failure;
+  std::optional<std::string> outside;
   {
     py::gil_scoped_release free;
     try {
-      for (std::size_t i = 0; i < n; ++i) answers[i] = cal.efficiency(qs[i]);
+      for (std::size_t from = 0; from < n; from += chunk) {
+        const std::size_t m = std::min(chunk, n - from);
+        cal.efficiencies({q.data() + from, m}, {out.data(), m}, mc,
+                         nan ? tarvel::OutOfRange::nan : tarvel::OutOfRange::raise, cal.inputs.threads);
+        for (std::size_t i = 0; i < m; ++i) {
+          const tarvel::Answer& x = out[i];
+          const double values[] = {x.y.e, x.y.u, x.xy.e, x.xy.u, x.mc.e, x.mc.u};
+          for (std::size_t k = 0; k < to.size(); ++k) to[k][from + i] = values[k];
+        }
+      }
     } catch (const tarvel::Error& err) {
       failure = err;
+    } catch (const std::out_of_range& e) {
+      outside = e.what();
     }
   }
   if (failure) raise(*failure);
-  if (q.ndim() == 0)
-    return make(types.answers, estimate(answers[0].y), estimate(answers[0].xy), estimate(answers[0].mc));
-  std::vector<py::ssize_t> shape(q.shape(), q.shape() + q.ndim());
-  py::array_t<double> out[6];
-  for (auto& a : out) a = py::array_t<double>(shape);
-  for (std::size_t i = 0; i < n; ++i) {
-    const tarvel::Estimate* three[] = {&answers[i].y, &answers[i].xy, &answers[i].mc};
-    for (int k = 0; k < 3; ++k) {
-      out[2 * k].mutable_data()[i] = three[k]->e;
-      out[2 * k + 1].mutable_data()[i] = three[k]->u;
-    }
-  }
-  return make(types.answers, make(types.estimate, out[0], out[1]),
-                                            make(types.estimate, out[2], out[3]),
-                                            make(types.estimate, out[4], out[5]));
+  if (outside) raise(PyExc_ValueError, *outside);
+  return py::tuple(columns);
 }
 
 // The inputs as keyword arguments of calibrate().
@@ -264,9 +267,36 @@ py::dict readInputs(const py::object& directory) {
   }
 }
 
+// The figures of a weighted fit after its order, coefficients and
+// covariance, a line each: the fields of WeightedFit after those three, and
+// of FinalFit after its own four.
+struct FitFigure {
+  const char* name;
+  const char* doc;
+  py::object (*get)(const tarvel::WeightedFit&);
+};
+const FitFigure kFitFigures[] = {
+    {"chi2", "the chi-square of the weighted fit", [](const tarvel::WeightedFit& f) { return py::cast(f.chi2); }},
+    {"reduced_chi2", "the chi-square over the degrees of freedom; None without a degree of freedom",
+     [](const tarvel::WeightedFit& f) { return py::cast(f.reducedChi2); }},
+    {"Q", "the chi-square probability (a single-precision value), with print_fits; else None",
+     [](const tarvel::WeightedFit& f) { return py::cast(f.Q); }},
+    {"verdict",
+     "with print_fits and probability, the verdict on Q ('Goodness of fit believable', 'Not so good fit!' or "
+     "'Bad fit!'); else None",
+     [](const tarvel::WeightedFit& f) { return py::cast(f.verdict); }},
+};
+
+// A fit's tuple: the leading fields, then the figures of f.
+py::object fitTuple(PyObject* type, std::initializer_list<py::object> leading, const tarvel::WeightedFit& f) {
+  py::list fields;
+  for (const py::object& x : leading) fields.append(x);
+  for (const FitFigure& figure : kFitFigures) fields.append(figure.get(f));
+  return py::handle(type)(*fields);
+}
+
 py::object weightedFit(const tarvel::WeightedFit& f) {
-  return make(types.weightedFit, f.order, vector(f.coefficients), matrix(f.covariance), f.chi2,
-                                                f.reducedChi2, f.Q, f.verdict);
+  return fitTuple(types.weightedFit, {py::cast(f.order), vector(f.coefficients), matrix(f.covariance)}, f);
 }
 
 std::string representation(const tarvel::Calibration& cal) {
@@ -305,9 +335,9 @@ PyObject* exceptionType(py::module_& m, const char* name, const char* doc, PyObj
 }  // namespace
 
 PYBIND11_MODULE(_tarvel, m) {
-  m.doc() = R"(The calibration curve of a counter's detection efficiency against a quenching
-index, with honest uncertainties: the calibration of the program tarvel1,
-every figure bit for bit the program's.
+  m.doc() = R"(The compiled core of the package tarvel, which checks the arguments and
+tells the whole API: the calibration of the program tarvel1, every figure
+bit for bit the program's.
 
 A calibration fits a polynomial in the quenching index to the measured
 efficiencies by weighted least squares (the fit "with uncertainties in y"),
@@ -326,7 +356,7 @@ standard uncertainty (one standard deviation).)";
 
   auto namedtuple = py::module_::import("collections").attr("namedtuple");
   // A named tuple, its fields documented.
-  auto tuple = [&](const char* name, const char* doc, std::initializer_list<std::pair<const char*, const char*>> fields) {
+  auto tuple = [&](const char* name, const char* doc, const std::vector<std::pair<const char*, const char*>>& fields) {
     std::string names;
     for (const auto& f : fields) names += std::string(names.empty() ? "" : " ") + f.first;
     py::object type = namedtuple(name, names, "module"_a = "tarvel");
@@ -350,28 +380,18 @@ standard uncertainty (one standard deviation).)";
        {"mc", "the mean and standard deviation of the 10000 Monte Carlo trials' curves (as residuals.mc)"}});
   const char* order = "the polynomial order (order + 1 coefficients)";
   const char* coefficients = "the coefficients, constant term first (array)";
-  const char* chi2 = "the chi-square of the weighted fit";
-  const char* reduced = "the chi-square over the degrees of freedom; None without a degree of freedom";
-  const char* Q = "the chi-square probability (a single-precision value), with print_fits; else None";
-  const char* verdict = "with print_fits and probability, the verdict on Q ('Goodness of fit believable', "
-                        "'Not so good fit!' or 'Bad fit!'); else None";
+  const char* covariance = "the covariance of the coefficients (2-D array)";
+  auto fitFields = [](std::vector<std::pair<const char*, const char*>> fields) {
+    for (const FitFigure& f : kFitFigures) fields.emplace_back(f.name, f.doc);
+    return fields;
+  };
   types.weightedFit = tuple("WeightedFit", "One weighted fit of the dropping loop (uncertainties in y).",
-                            {{"order", order},
-                             {"coefficients", coefficients},
-                             {"covariance", "the covariance of the coefficients (2-D array)"},
-                             {"chi2", chi2},
-                             {"reduced_chi2", reduced},
-                             {"Q", Q},
-                             {"verdict", verdict}});
+                            fitFields({{"order", order}, {"coefficients", coefficients}, {"covariance", covariance}}));
   types.finalFit = tuple("FinalFit", "The final weighted fit, the fit with uncertainties in y.",
-                         {{"order", order},
-                          {"coefficients", coefficients},
-                          {"standard_deviations", "the standard uncertainties of the coefficients (array)"},
-                          {"covariance", "the covariance of the coefficients (2-D array)"},
-                          {"chi2", chi2},
-                          {"reduced_chi2", reduced},
-                          {"Q", Q},
-                          {"verdict", verdict}});
+                         fitFields({{"order", order},
+                                    {"coefficients", coefficients},
+                                    {"standard_deviations", "the standard uncertainties of the coefficients (array)"},
+                                    {"covariance", covariance}}));
   types.monteCarloFit = tuple(
       "MonteCarloFit", "The fit with uncertainties in x and y: the Monte Carlo trials' mean.",
       {{"order", order},
@@ -419,8 +439,8 @@ least-squares fit; the fit "with uncertainties in x and y" is the mean of the
           [](const tarvel::Calibration& c) {
             const tarvel::WeightedFit& f = c.weightedFits.back();
             const tarvel::FinalFit& w = c.weightedFit;
-            return make(types.finalFit, w.order, vector(w.coefficients), vector(w.standardDeviations),
-                                                       matrix(w.covariance), f.chi2, f.reducedChi2, f.Q, f.verdict);
+            return fitTuple(types.finalFit, {py::cast(w.order), vector(w.coefficients), vector(w.standardDeviations),
+                                             matrix(w.covariance)}, f);
           },
           "The final weighted fit (uncertainties in y): a FinalFit of order, coefficients, standard_deviations,\n"
           "covariance, chi2, reduced_chi2, Q and verdict.")
@@ -467,18 +487,12 @@ least-squares fit; the fit "with uncertainties in x and y" is the mean of the
       .def_property_readonly(
           "inputs", [](const tarvel::Calibration& c) { return arguments(c.inputs); },
           "The inputs of the calibration, as keyword arguments of calibrate() (threads aside).")
-      .def(
-          "efficiency", &efficiency, "q"_a,
-          R"(The three answers at quenching index q (a number or an array of them):
-Answers(y, xy, mc), each an Estimate(e, u) of an efficiency (a fraction) and
-its standard uncertainty; for an array, e and u are arrays of its shape.
-
-  y:  the fit with uncertainties in y, with its own covariance;
-  xy: the fit with uncertainties in x and y, with the combined uncertainty;
-  mc: the mean and standard deviation of the 10000 trials' curves.
-
-An index outside the calibrated range [qmin, qmax] raises ValueError
-("Interpolation only !").)")
+      .def("answers", &answers, "q"_a, "mc"_a, "nan"_a,
+           "The answers at q (float64 array): (y.e, y.u, xy.e, xy.u, mc.e, mc.u), arrays of q's shape\n"
+           "(tarvel.Calibration.efficiency tells them).")
+      .def("__copy__", [](const tarvel::Calibration& c) { return c; })
+      .def("save", [](const tarvel::Calibration& c) { return py::bytes(tarvel::save(c)); },
+           "The calibration as bytes, for load().")
       .def(
           "record",
           [](const tarvel::Calibration& c) {
@@ -493,45 +507,41 @@ answered queries). Every number is the program's, bit for bit.)")
   m.def("calibrate", &calibrate, "q"_a, "uq"_a, "e"_a, "ue"_a, "urel"_a = 0.0, "order"_a = 2, py::kw_only(),
         "print_fits"_a = false, "drop_negligible"_a = false, "probability"_a = false, "curve"_a = false,
         "threads"_a = py::none(),
-        R"(Calibrates: returns a Calibration with every figure of a run of tarvel1.
-
-q      quenching indices of the calibration points (1-D array)
-uq     their standard uncertainties
-e      the measured detection efficiencies, fractions (0.946, not 94.6)
-ue     their standard uncertainties (the weights of the fit; none may be 0)
-urel   the common relative standard uncertainty of all efficiencies (0.005
-       for 0.5 %): every Monte Carlo trial scales all efficiencies together
-       by one normal deviate of it
-order  the order of the polynomial, 0 to 8 (order + 1 coefficients)
-print_fits       report each weighted fit: its reduced chi-square and the
-                 chi-square probability Q (the program's opt(1)); needs more
-                 points than coefficients
-drop_negligible  drop a highest coefficient below 0.001 in magnitude and
-                 refit, while the chi-square comes closer to 1 (opt(3))
-probability      with print_fits, the verdict on Q (opt(4))
-curve            tabulate the curve with its uncertainty (opt(5))
-threads          threads of the Monte Carlo refits, 1 to 256; None: one a
-                 core. The figures are the same whatever the number.
-
-The four arrays must be of one length. Bad arguments (an order outside 0 to
-8, fewer points than coefficients, a value that is not finite, an efficiency
-uncertainty of 0) raise ValueError before any work; doubtful inputs (an
-efficiency above 1 or not above 0, a negative uncertainty, an efficiency
-uncertainty not below the efficiency, a relative uncertainty above 0.1 or
-below 0, a fit with Q above 0.999) give a tarvel.PointWarning each. A run-time error of the calibration raises
-tarvel.CalibrationError with the program's report. The calibration runs
-without the GIL; Ctrl-C stops it (KeyboardInterrupt).)");
+        "Calibrates: a Calibration with every figure of a run of tarvel1 (tarvel.calibrate tells the arguments).");
 
   m.def("read", &readInputs, "directory"_a = ".",
-        R"(Reads control.dat and the data file it names, in directory, into the keyword
-arguments of calibrate(): a dict of q, uq, e, ue (arrays), urel, order,
-print_fits, drop_negligible, probability and curve, so that
-
-    tarvel.calibrate(**tarvel.read("examples"))
-
-computes every figure of the program's run there. A file that cannot be read
-raises OSError (FileNotFoundError, ...); a value that cannot be read or used,
-tarvel.CalibrationError with the program's report.)");
+        "control.dat and its data file in directory, as keyword arguments of calibrate() (tarvel.read tells more).");
   m.attr("TRIALS") = tarvel::kTrials;
   m.attr("MAX_ORDER") = tarvel::kMaxOrder;
+  m.attr("__version__") = tarvel::version();
+  m.def(
+      "svg",
+      [](const tarvel::Calibration& c, int width, int height, std::optional<std::string> title) {
+        try {
+          return tarvel::svg(c, {width, height, title.value_or("")});
+        } catch (const std::invalid_argument& bad) {
+          raise(PyExc_ValueError, bad.what());
+        }
+      },
+      "calibration"_a, "width"_a = 980, "height"_a = 700, "title"_a = py::none(),
+      "The picture of a calibration as SVG text (Calibration.svg tells more).");
+  m.def(
+      "report_html",
+      [](const tarvel::Calibration& c, std::optional<std::string> heading) {
+        tarvel::ReportContext context;
+        context.run.heading = heading.value_or("");
+        return tarvel::reportHtml(c, context);
+      },
+      "calibration"_a, "heading"_a = py::none(),
+      "The calibration report as one HTML page (Calibration.report_html tells more).");
+  m.def(
+      "load",
+      [](const py::bytes& state) {
+        try {
+          return tarvel::load(std::string_view(state));
+        } catch (const std::invalid_argument& bad) {
+          raise(PyExc_ValueError, bad.what());
+        }
+      },
+      "state"_a, "The Calibration that Calibration.save() gave as bytes.");
 }

@@ -28,7 +28,7 @@ TEST(Library, CalibrationsAgainstTheProgram) {
       {2, "100110", example, ""},
       {3, "101101", example, ""},
       {8, "100110", huge.str(), ""},
-      {1, "000000", "2 0.005\n0 .5 .9 .01\n0 .5 .8 .01\n", "singular matrix in gaussj\n"},
+      {1, "000000", "2 0.005\n1e-200 .5 .9 .01\n2e-200 .5 .8 .01\n", "singular matrix in gaussj\n"},
       {1, "001111", "2 0.005\n1 1 1 1\n3 1 1 0\n", ""}};
   for (const auto& c : rows) {
     SCOPED_TRACE(std::string("order ") + std::to_string(c.order) + " " + c.opt);

@@ -1,7 +1,9 @@
-# The Python module against the program: whole runs bit for bit (the --json
-# record of the same input), every bad argument and run-time error, two Python
-# threads, Ctrl-C, the floating-point environment and the README's example.
-import concurrent.futures, ctypes, json, os, re, shutil, signal, subprocess, sys, tempfile, time, unittest, warnings
+# The Python package against the program: whole runs bit for bit (the --json
+# record of the same input, the answers to queries), against numpy, every bad
+# argument and run-time error, copies and pickles, two Python threads, Ctrl-C,
+# the floating-point environment and the README's example.
+import concurrent.futures, copy, ctypes, inspect, json, os, pickle, re, shutil, signal, subprocess, sys, tempfile, time
+import unittest, warnings
 import numpy as np
 import tarvel
 
@@ -56,6 +58,11 @@ def attributes(cal):
     return dict(rec, curve=rows(cal.curve)) if len(cal.curve.q) else rec
 
 
+# Every weighted fit carries Q, its verdict and its degrees of freedom whatever the switches: a core that
+# gives them has the field dof.
+QUALITY = "dof" in tarvel.WeightedFit._fields
+
+
 def lists(kw):
     return {k: np.asarray(v).tolist() for k, v in kw.items()}
 
@@ -91,19 +98,63 @@ class WholeRuns(unittest.TestCase):
                 self.assertEqual(lists(cal.inputs), lists(kw))
                 self.assertIn(f"order {cal.order}, {len(kw['q'])} points", repr(cal))
                 self.assertIn(f"a(1)  {cal.weighted_fit.coefficients[0]:<15.8g} +/- ", repr(cal))
+                self.assertIn(f"<td>a(1)</td><td>{cal.weighted_fit.coefficients[0]:.8g} &plusmn; ", cal._repr_html_())
+                page = cal.report_html(heading='<script>x</script> & "Q<1"')
+                self.assertIn("&lt;script&gt;x&lt;/script&gt; &amp; &quot;Q&lt;1&quot;", page)
+                self.assertTrue("<script" not in page and cal.svg() in cal._repr_html_())
+                self.assertEqual(tarvel.__version__, rec["version"])
+                for c in (pickle.loads(pickle.dumps(cal)), copy.deepcopy(cal)):
+                    self.assertEqual((c.record(), repr(c)), (rec, repr(cal)))
 
     def test_queries(self):
-        """The three answers of each query, alone and as arrays, equal to the program's."""
-        d, r, rec = run(2, "100111", EXAMPLE, "50\n75.5\n0\n")
-        cal = tarvel.calibrate(**tarvel.read(d))
-        both = cal.efficiency(np.array([50, 75.5]))
+        """The three answers of 70 queries, one at a time and as arrays of any shape, bit for bit the program's,
+        from the Calibration and from its copies; NaN with out_of_range="nan"; no Monte Carlo answer with mc=False."""
+        d, r, rec = run(2, "100111", EXAMPLE, "".join(f"{q!r}\n" for q in np.linspace(12.3, 146.7, 70)) + "0\n")
+        qs = np.array([a["q"] for a in rec["queries"]])
         names = ("uncertainties_in_y", "uncertainties_in_x_and_y", "full_monte_carlo")
-        self.assertEqual([a["q"] for a in rec["queries"]], [50, 75.5])
-        for i, a in enumerate(rec["queries"]):
-            want = [(a[n]["e"], a[n]["u"]) for n in names]
-            self.assertEqual([tuple(x) for x in cal.efficiency(a["q"])], want)
-            self.assertEqual([(x.e[i], x.u[i]) for x in both], want)
-        self.assertEqual(cal.efficiency(50.0).xy._fields, ("e", "u"))
+        want = np.array([[a[n][k] for n in names for k in "eu"] for a in rec["queries"]])
+        cal = tarvel.calibrate(**tarvel.read(d))
+        for c in (cal, pickle.loads(pickle.dumps(cal)), copy.copy(cal)):
+            got = c.efficiency(qs.reshape(7, 10))
+            self.assertEqual(np.column_stack([x.reshape(70) for a in got for x in a]).tobytes(), want.tobytes())
+        self.assertEqual([x for a in cal.efficiency(qs[69]) for x in a], want[69].tolist())
+        self.assertIsInstance(cal.efficiency(qs[0]).mc.u, float)
+        a = cal.efficiency([qs[0], np.nan, 12.2, qs[5], 146.8], mc=False, out_of_range="nan")
+        got = np.column_stack([x for a in a[:2] for x in a])
+        self.assertEqual((a.mc, got[[0, 3]].tobytes()), (None, want[[0, 5], :4].tobytes()))
+        self.assertTrue(np.isnan(got[[1, 2, 4]]).all())
+
+    def test_against_numpy(self):
+        """The answers at 1001 indices and the fits' polynomials against numpy's evaluation of the coefficients and
+        the covariances: the same up to rounding."""
+        cal = tarvel.calibrate(**tarvel.read(EXAMPLES))
+        q = np.linspace(cal.qmin, cal.qmax, 1001)
+        g = np.vander(q, cal.order + 1, increasing=True)
+        form = lambda c: np.sqrt(np.einsum("ij,jk,ik->i", g, c, g))
+        w, m, a = cal.weighted_fit, cal.monte_carlo_fit, cal.efficiency(q)
+        for got, want in [(a.y.e, g @ w.coefficients), (a.y.u, form(w.covariance)), (a.xy.e, g @ m.coefficients),
+                          (a.xy.u, form(m.combined_covariance)), (a.mc.e, a.xy.e), (a.mc.u, form(m.monte_carlo_covariance)),
+                          (cal.polynomial(q), a.xy.e), (w.polynomial(q), a.y.e), (cal.weighted_fits[0].polynomial(q), a.y.e)]:
+            np.testing.assert_allclose(got, want, rtol=1e-12)
+
+    @unittest.skipUnless(QUALITY, "the compiled core gives Q only with print_fits")
+    def test_quality_always(self):
+        """Q, the verdict and the degrees of freedom of every weighted fit whatever the switches, as the program
+        prints them with opt(1) and opt(4) on; the record stays the program's; no Q, and no warning, without a
+        degree of freedom."""
+        for order, opt, points in [(2, "000000", None), (2, "001000", REPORT), (1, "000000", EXAMPLE)]:
+            _, _, printed = run(order, "1" + opt[1:3] + "1" + opt[4:], points)
+            d, r, quiet = run(order, opt, points)
+            with warnings.catch_warnings():
+                warnings.simplefilter("error")
+                cal = tarvel.calibrate(**tarvel.read(d))
+            self.assertEqual(cal.record(), {**quiet, "settings": cal.record()["settings"]})
+            self.assertEqual([(f.Q, f.verdict, f.dof) for f in cal.weighted_fits],
+                             [(p["Q"], p["verdict"], len(cal.inputs["q"]) - p["order"] - 1) for p in printed["weighted_fits"]])
+        with warnings.catch_warnings():
+            warnings.simplefilter("error")
+            exact = tarvel.calibrate([10, 20, 30], 0.5, [0.9, 0.8, 0.75], 0.01, order=2)
+        self.assertEqual((exact.weighted_fit.Q, exact.weighted_fit.verdict, exact.weighted_fit.dof), (None, None, 0))
 
     def test_errors(self):
         """Each run-time error: the program's report in tarvel.CalibrationError, after the pauses' texts."""
@@ -111,9 +162,10 @@ class WholeRuns(unittest.TestCase):
         for order, points, pauses in [
                 (8, data(0.005, POINTS, (1, 1.7e18, 1, 1)), []),  # an overflow in a Monte Carlo trial
                 (3, data(0.005, POINTS, (1, 1e40, 1, 1)), []),
-                (1, "2 0.005\n0 .5 .9 .01\n0 .5 .8 .01\n", ["singular matrix in gaussj"]),
+                (1, "2 0.005\n1e-200 .5 .9 .01\n2e-200 .5 .8 .01\n", ["singular matrix in gaussj"]),
                 (7, "10 .005\n" + "".join(line(i) for i in range(1, 11)), []),  # a negative variance of the curve
-                (2, "13 0.005\n12.3 0.42 abc 0.0021\n", []), (2, "0 0.005\n", []), (9, EXAMPLE, [])]:  # values read
+                (2, "13 0.005\n12.3 0.42 abc 0.0021\n", []), (2, "0 0.005\n", []), (9, EXAMPLE, []),  # values read
+                (2, "4 .005\n10 .5 .9 .01\n10 .5 .8 .01\n20 .5 .7 .01\n20 .5 .6 .01\n", [])]:  # two distinct indices
             with self.subTest(order=order, points=points[:40]):
                 d, r, _ = run(order, "000000", points)
                 report, _, note = r.stderr.decode().partition("tarvel1: note: ")
@@ -153,20 +205,43 @@ class Arguments(unittest.TestCase):
                 (lambda: cal.efficiency(12.2), ValueError, "Interpolation only ! the index 12.199999999999999 is " + space),
                 (lambda: cal.efficiency([[50, 146.8]]), ValueError, "Interpolation only ! the index 146.80000000000001 is " + space),
                 (lambda: cal.efficiency(np.nan), ValueError, "Interpolation only ! the index nan is " + space),
-                (lambda: cal.efficiency("x"), TypeError, "q must be a number or an array of numbers"),
+                (lambda: cal.efficiency("x"), TypeError, "q must be a number or an array of numbers, not str"),
+                (lambda: cal.efficiency([[True]]), TypeError, "q must be a number or an array of numbers, not an array of bool"),
+                (lambda: cal.efficiency(50, mc=1), TypeError, "mc must be True or False, not int"),
+                (lambda: cal.efficiency(50, out_of_range="clip"), ValueError, "out_of_range must be 'raise' or 'nan', not 'clip'"),
+                (c(q=np.where(kw["q"] > 50, 60.5, 20.25)), ValueError, "2 distinct indices are fewer than the 3 coefficients of an order 2 fit"),
+                (c(order=True), TypeError, "order must be a whole number, not bool"), (c(order=2.0), TypeError, "order must be a whole number, not float"),
+                (c(urel="0.005"), TypeError, "urel must be a number, not str"), (c(curve=1), TypeError, "curve must be True or False, not int"),
+                (c(threads="2"), TypeError, "threads must be None or a whole number, not str"),
+                (c(e=kw["e"].astype(str)), TypeError, "e must be an array of numbers, not an array of str"),
+                (c(ue=True), TypeError, "ue must be a number or an array of numbers, not bool"),
+                (c(degree=2), TypeError, "calibrate() got an unexpected keyword argument 'degree'"),
+                (lambda: tarvel.read(3), TypeError, "directory must be a path, not int"),
+                (lambda: tarvel._tarvel.load(b"tarvel"), ValueError, "not the bytes of a saved calibration"),
+                (lambda: cal.svg(), NotImplementedError, "this build of tarvel draws no picture") if not hasattr(tarvel._tarvel, "svg") else
+                (lambda: cal.svg(width="1"), TypeError, "width must be a whole number, not str"),
                 (lambda: tarvel.read(os.path.join(TMP.name, "none")), FileNotFoundError,
                  f"[Errno 2] cannot read control file '{TMP.name}/none/control.dat': No such file or directory")]:
             with self.subTest(message=message), self.assertRaises(error) as e:
                 call()
             self.assertEqual(str(e.exception), message)
 
+    def test_scalar_uncertainties(self):
+        """One number for uq or ue is the uncertainty of every point."""
+        kw = tarvel.read(EXAMPLES)
+        self.assertEqual(tarvel.calibrate(**dict(kw, uq=0.3, ue=2e-3)).record(),
+                         tarvel.calibrate(**dict(kw, uq=np.full(13, 0.3), ue=[2e-3] * 13)).record())
+
     def test_help(self):
-        """Every argument of calibrate and every attribute of a Calibration explained."""
-        for name in "q uq e ue urel order print_fits drop_negligible probability curve threads".split():
-            self.assertRegex(tarvel.calibrate.__doc__, rf"\n{name} +\S")
-        for name in "order weighted_fit weighted_fits monte_carlo_fit residuals curve qmin qmax inputs".split():
+        """Every argument of calibrate and every attribute of a Calibration explained, with real signatures."""
+        names = "q uq e ue urel order print_fits drop_negligible probability curve threads".split()
+        self.assertEqual(list(inspect.signature(tarvel.calibrate).parameters), names)
+        for name in names:
+            self.assertRegex(inspect.getdoc(tarvel.calibrate), rf"\n{name} : \S")
+        for name in "order weighted_fit weighted_fits monte_carlo_fit polynomial residuals curve qmin qmax inputs".split():
             self.assertGreater(len(getattr(tarvel.Calibration, name).__doc__), 40, name)
         self.assertIn("fractions", tarvel.calibrate.__doc__)
+        self.assertEqual(list(inspect.signature(tarvel.Calibration.efficiency).parameters), ["self", "q", "mc", "out_of_range"])
 
 
 class Running(unittest.TestCase):

@@ -206,6 +206,9 @@ TEST(WholeRuns, Endings) {
       {"no points", control(2), "0 0.005\n", 1, "", report("F6507: READ(points.dat)\r\n- point count 0 is below 1") + count},
       {"fewer points than coefficients", control(3), "3 0.005\n10 1 .9 .01\n20 1 .8 .01\n30 1 .7 .01\n", 1, "",
        report("F6507: READ(points.dat)\r\n- point count 3 is below the 4 coefficients of an order 3 fit") + count},
+      {"fewer distinct indices than coefficients", control(1), "3 0.005\n10 1 .9 .01\n10 1 .8 .01\n10 1 .7 .01\n", 1, "",
+       report("F6507: READ(points.dat)\r\n- 1 distinct index is fewer than the 2 coefficients of an order 1 fit") +
+       note("points.dat: the points' quenching indices: an order 1 fit needs 2 distinct ones")},
       {"fewer points than declared", control(2), "15" + x.substr(2), 1, "",
        report("F6501: READ(points.dat)\r\n- end of file encountered") + note("points.dat: 15 points declared, 13 found")},
       {"a zero uncertainty", control(1, "001111"), "2 0.005\n1 1 1 1\n3 1 1 0\n", 1,
@@ -228,7 +231,7 @@ TEST(WholeRuns, Endings) {
       {"a failed fstat", control(2), x, 2, STOP, open("control file 'control.dat': Input/output error"), "", "", "",
        "LD_PRELOAD=" + lib.file("fstat.so") + " ASAN_OPTIONS=verify_asan_link_order=0 "},
       // The operator's line at the pause is read, and not run as a command.
-      {"a singular matrix", control(1), "2 0.005\n0 .5 .9 .01\n0 .5 .8 .01\n", 1,
+      {"a singular matrix", control(1), "2 0.005\n1e-200 .5 .9 .01\n2e-200 .5 .8 .01\n", 1,
        "Q index*    1.00\r\nsingular matrix in gaussj\r\n\r\n", inAjust, "results.dat\n", "touch ran\n"},
       {"names from the command line", control(0, "000000", blank, blank), x, 0, "Q index*\r\n" STOP "\r\n", "",
        "out1.dat\n", "", "points.dat out1.dat"},

@@ -26,6 +26,7 @@
 #include <array>
 #include <memory>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -35,6 +36,9 @@ namespace tarvel {
 
 inline constexpr int kTrials = 10000;  // Monte Carlo trials of every calibration
 inline constexpr int kMaxOrder = 8;    // the highest polynomial order
+
+// The library's version, "1.0.0".
+const char* version();
 
 // One calibration point: the quenching index and the detection efficiency (a
 // fraction, 0.946 and not 94.6), each with its standard uncertainty.
@@ -208,6 +212,10 @@ class Workspace {
 
 struct FittedCurve;  // what the answers need
 
+// What Calibration::efficiencies does with an index outside [qmin, qmax] or
+// NaN: throw std::out_of_range as efficiency() does, or answer NaN there.
+enum class OutOfRange { raise, nan };
+
 // Everything a calibration computed.
 class Calibration {
  public:
@@ -225,13 +233,23 @@ class Calibration {
   // The answer as the program gives it, its records handed to `observer`:
   // none outside the range, where the console gets " Interpolation only !".
   std::optional<Answer> answer(double q, Observer* observer) const;
+  // The answers at many indices, out[i] at q[i] (of one size), each bit for
+  // bit efficiency(q[i]) but with no record formatted, on `threads` threads
+  // (0: one a core). Without `monteCarlo` the third answer (10000 trial
+  // curves an index) is left out: NaN. With OutOfRange::raise an index
+  // outside the range throws before any work; with OutOfRange::nan its
+  // answers are NaN. A run-time error throws tarvel::Error, the one that
+  // efficiency() throws at the first index that has one.
+  void efficiencies(std::span<const double> q, std::span<Answer> out, bool monteCarlo = true,
+                    OutOfRange outside = OutOfRange::raise, int threads = 0) const;
 
   std::shared_ptr<const FittedCurve> fitted;
 };
 
 // Calibrates. An order outside 0 to 8, fewer points than coefficients, or as
-// many with printFits (no degree of freedom for the reduced chi-square)
-// throws std::invalid_argument before any work; a run-time error throws
+// many with printFits (no degree of freedom for the reduced chi-square), or
+// fewer distinct indices than coefficients (no curve through them) throws
+// std::invalid_argument before any work; a run-time error throws
 // tarvel::Error (a zero efficiency uncertainty, for one, divides by zero).
 // (The inputs are kept in the Calibration: a caller done with them may move
 // them in.)
@@ -254,9 +272,6 @@ struct RecordContext {
   std::vector<Answer> answers;
 };
 std::string record(const Calibration& calibration, const RecordContext* program = nullptr);
-
-// The library's version, as `tarvel1 --version` prints it after the name ("1.0.0").
-std::string version();
 
 // A number as the program's records print it. fixedField is a fixed-point
 // field of `width` columns with `decimals` decimals (the results file's
@@ -304,5 +319,12 @@ struct ReportContext {
   std::string date;          // the date and time of the run, as shown; empty: not known
 };
 std::string reportHtml(const Calibration& calibration, const ReportContext& context = {});
+
+// A calibration as bytes and back, every figure and the trials' coefficient
+// sets included: load(save(c)) answers with the bits of c, without a new
+// calibration. The bytes are this build's (native doubles); load() throws
+// std::invalid_argument for bytes that save() did not make.
+std::string save(const Calibration& calibration);
+Calibration load(std::string_view bytes);
 
 }  // namespace tarvel

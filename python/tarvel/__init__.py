@@ -1,11 +1,142 @@
-# The package tarvel: everything of the extension tarvel._tarvel, shown as
-# tarvel's own, and the version of the build.
-from . import _tarvel
-from ._tarvel import *  # noqa: F401,F403
-from ._version import __version__  # noqa: F401
+"""The calibration curve of a counter's detection efficiency against a quenching
+index, with honest uncertainties: the calibration of the program tarvel1,
+every figure bit for bit the program's.
 
-__doc__ = _tarvel.__doc__
-for _name in dir(_tarvel):
-    if getattr(getattr(_tarvel, _name), "__module__", None) == _tarvel.__name__:
-        getattr(_tarvel, _name).__module__ = __name__
-del _name
+A calibration fits a polynomial in the quenching index to the measured
+efficiencies by weighted least squares (the fit "with uncertainties in y"),
+then refits it in 10000 seeded Monte Carlo trials that perturb both
+coordinates of every point; the mean of the trials is the fit "with
+uncertainties in x and y", its covariance the weighted fit's plus the
+trials' sample covariance.
+
+    import tarvel
+    cal = tarvel.calibrate(**tarvel.read("examples"))
+    print(cal)
+    print(cal.efficiency(50.0).xy)       # Estimate(e=..., u=...)
+    print(cal.polynomial(50.0))          # the same e, from numpy
+
+Efficiencies are fractions (0.946, not 94.6); every uncertainty is a
+standard uncertainty (one standard deviation).
+"""
+import numpy as np
+
+from . import _checks, _tarvel
+from ._calibration import Calibration
+from ._tarvel import (MAX_ORDER, TRIALS, Answers, CalibrationError, Curve, Estimate, FinalFit, MonteCarloFit,
+                      PointWarning, Residuals, WeightedFit)
+
+__version__ = _tarvel.__version__
+__all__ = ["calibrate", "read", "Calibration", "CalibrationError", "PointWarning", "Answers", "Estimate",
+           "WeightedFit", "FinalFit", "MonteCarloFit", "Residuals", "Curve", "TRIALS", "MAX_ORDER", "__version__"]
+
+
+def _polynomial(fit):
+    return np.polynomial.Polynomial(fit.coefficients)
+
+
+for _fit in (WeightedFit, FinalFit, MonteCarloFit):
+    _fit.polynomial = property(_polynomial, doc="The fit as numpy.polynomial.Polynomial (constant term first).")
+
+
+def calibrate(q, uq, e, ue, urel=0.0, order=2, *, print_fits=False, drop_negligible=False, probability=False,
+              curve=False, threads=None):
+    """Calibrates: a Calibration with every figure of a run of tarvel1.
+
+    Parameters
+    ----------
+    q : array_like
+        The quenching indices of the calibration points (1-D: a list, an
+        array, a pandas Series).
+    uq : array_like or float
+        Their standard uncertainties; a number for every point.
+    e : array_like
+        The measured detection efficiencies, fractions (0.946, not 94.6).
+    ue : array_like or float
+        Their standard uncertainties (the weights of the fit; none may be 0);
+        a number for every point.
+    urel : float, default 0.0
+        The common relative standard uncertainty of all efficiencies (0.005
+        for 0.5 %): every Monte Carlo trial scales all efficiencies together
+        by one normal deviate of it.
+    order : int, default 2
+        The order of the polynomial, 0 to 8 (order + 1 coefficients).
+    print_fits : bool, default False
+        Report each weighted fit: its reduced chi-square and the chi-square
+        probability Q (the program's opt(1)); needs more points than
+        coefficients.
+    drop_negligible : bool, default False
+        Drop a highest coefficient below 0.001 in magnitude and refit, while
+        the chi-square comes closer to 1 (opt(3)).
+    probability : bool, default False
+        With print_fits, the verdict on Q (opt(4)).
+    curve : bool, default False
+        Tabulate the curve with its uncertainty (opt(5)).
+    threads : int, optional
+        Threads of the Monte Carlo refits and of the answers, 1 to 256; None:
+        one a core. The figures are the same whatever the number.
+
+    Returns
+    -------
+    Calibration
+
+    Raises
+    ------
+    TypeError
+        An argument of the wrong type (a str or a bool for a number), named.
+    ValueError
+        Before any work: arrays of different lengths, an order outside 0 to 8,
+        fewer points or fewer distinct indices than coefficients, a value that
+        is not finite, an efficiency uncertainty of 0.
+    CalibrationError
+        A run-time error of the calibration, with the program's report.
+
+    Warns
+    -----
+    PointWarning
+        A doubtful input, in the program's words: an efficiency above 1 or
+        not above 0, a negative uncertainty, an efficiency uncertainty not
+        below the efficiency, a relative uncertainty above 0.1 or below 0, a
+        fit with Q above 0.999.
+
+    Notes
+    -----
+    The calibration runs without the GIL; Ctrl-C stops it (KeyboardInterrupt).
+
+    Examples
+    --------
+    >>> cal = tarvel.calibrate([10, 40, 80, 120], 0.5, [0.95, 0.88, 0.79, 0.68], 0.003, urel=0.005, order=1)
+    >>> cal.polynomial
+    """
+    q = _checks.reals("q", q)
+    uq, e, ue = _checks.reals("uq", uq, like=q), _checks.reals("e", e), _checks.reals("ue", ue, like=q)
+    flags = {name: _checks.flag(name, value) for name, value in (
+        ("print_fits", print_fits), ("drop_negligible", drop_negligible), ("probability", probability),
+        ("curve", curve))}
+    core = _tarvel.calibrate(q, uq, e, ue, _checks.real("urel", urel), _checks.integer("order", order), **flags,
+                             threads=_checks.integer("threads", threads, none=True))
+    return Calibration._of(core)
+
+
+def read(directory="."):
+    """Reads control.dat and the data file it names, in directory, into the keyword arguments of calibrate().
+
+    Parameters
+    ----------
+    directory : str or os.PathLike, default "."
+
+    Returns
+    -------
+    dict
+        q, uq, e, ue (arrays), urel, order, print_fits, drop_negligible,
+        probability and curve, so that ``tarvel.calibrate(**tarvel.read(d))``
+        computes every figure of the program's run in d.
+
+    Raises
+    ------
+    OSError
+        A file that cannot be read (FileNotFoundError, ...).
+    CalibrationError
+        A value that cannot be read or used, with the program's report
+        (among them fewer distinct indices than coefficients).
+    """
+    return _tarvel.read(_checks.path("directory", directory))

@@ -102,7 +102,7 @@ Options takeOptions(int argc, char** argv) {
       std::exit(0);
     }
     if (arg == "--version") {
-      std::printf("tarvel1-plot %s\n", tarvel::version().c_str());
+      std::printf("tarvel1-plot %s\n", tarvel::version());
       std::exit(0);
     }
     std::string name = arg;

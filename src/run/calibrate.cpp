@@ -70,6 +70,8 @@ void checkCounts(const Inputs& in) {
            " coefficients of an order " + std::to_string(in.order) + " fit");
   if (in.switches.printFits && in.points.size() == ncoef)
     refuse("as many points as coefficients leave no degree of freedom for the reduced chi-square of each fit");
+  if (const int distinct = distinctIndices(in.points, static_cast<int>(ncoef)); distinct < static_cast<int>(ncoef))
+    refuse(fewerDistinct(distinct, in.order));
   if (in.points.size() > static_cast<std::size_t>(INT32_MAX)) refuse("too many points");
   if (in.threads < 0) refuse("a negative thread count");
 }

@@ -19,7 +19,6 @@ std::string unpadded(const std::string& field) {
 
 }  // namespace
 
-std::string version() { return kVersion; }
 
 std::string fixedField(double value, int width, int decimals) {
   if (width < 1 || decimals < 0 || decimals >= width) throw std::invalid_argument("a field of width 1 or more, with fewer decimals");

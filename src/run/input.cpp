@@ -134,6 +134,21 @@ std::string decimalComma(const std::string& line) {
   return {};
 }
 
+int distinctIndices(const std::vector<Point>& points, int most) {
+  double seen[kMaxOrder + 1];
+  int n = 0;
+  for (const Point& p : points) {
+    if (n >= most || n >= kMaxOrder + 1) break;
+    if (std::find(seen, seen + n, p.q) == seen + n) seen[n++] = p.q;
+  }
+  return n;
+}
+
+std::string fewerDistinct(int distinct, int order) {
+  return std::to_string(distinct) + (distinct == 1 ? " distinct index is" : " distinct indices are") +
+         " fewer than the " + std::to_string(order + 1) + " coefficients of an order " + std::to_string(order) + " fit";
+}
+
 namespace {
 
 Control readControlLines(LineSource& lines, std::string_view name);
@@ -239,6 +254,16 @@ Inputs readData(LineSource& lines, std::string_view name, const Control& control
     if (seen != nullptr && src.count() == before + 1 && valuesOnLine(src.last(), 5) > 4) {
       const std::string comma = decimalComma(src.last());
       if (!comma.empty()) seen->commas.push_back({i + 1, comma, valuesOnLine(comma, 6)});
+    }
+  }
+  // No curve of order n passes through fewer than n + 1 distinct indices.
+  if (const int distinct = distinctIndices(in.points, ncoef); distinct < ncoef) {
+    try {
+      fatalIo(err::kBadValue, "READ", name, fewerDistinct(distinct, control.order));
+    } catch (Error& e) {
+      e.setNote(std::string(name) + ": the points' quenching indices: an order " + std::to_string(control.order) +
+                " fit needs " + std::to_string(ncoef) + " distinct ones");
+      throw;
     }
   }
   if (seen != nullptr)

@@ -48,6 +48,12 @@ struct DataLines {
   int trailingPoints = 0;
 };
 
+// How many distinct indices the points have, counting up to `most`: a fit
+// needs as many as it has coefficients. A NaN is one of its own.
+int distinctIndices(const std::vector<Point>& points, int most);
+// "2 distinct indices are fewer than the 3 coefficients of an order 2 fit"
+std::string fewerDistinct(int distinct, int order);
+
 // The ten records of control.dat from `src`, the file `name`. An order outside
 // 0 to 8 is a read error. A failed read's Error carries a note that places it
 // (the file, the line, what was expected there).
@@ -57,7 +63,8 @@ Control readControl(LineSource& src, std::string_view name);
 // data file `name`, for a fit of control's order. A count below 1, below the
 // coefficients of the fit, or equal to them when each fit is reported, is a
 // read error; a failed read's Error carries a note, an end of file the points
-// declared and found. With `seen`, the rest of the file is read too, and what
+// declared and found; fewer distinct indices than coefficients, once the
+// points are read, too. With `seen`, the rest of the file is read too, and what
 // its lines showed is kept there.
 Inputs readData(LineSource& src, std::string_view name, const Control& control, DataLines* seen = nullptr);
 
