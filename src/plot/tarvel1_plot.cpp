@@ -48,12 +48,8 @@
 #include <string>
 #include <vector>
 
-#include "records/format.h"
-#include "records/listin.h"
-#include "records/runtime.h"
-#include "run/input.h"
-#include "run/version.h"
-#include "stats/gammq.h"
+#include "tarvel/records.h"
+#include "tarvel/tarvel.h"
 
 namespace {
 
@@ -123,7 +119,7 @@ Options takeOptions(int argc, char** argv) {
       std::exit(0);
     }
     if (arg == "--version") {
-      std::printf("tarvel1-plot %s\n", tarvel::kVersion);
+      std::printf("tarvel1-plot %s\n", tarvel::version());
       std::exit(0);
     }
     std::string name = arg;
@@ -277,20 +273,11 @@ void checkOutput(const std::string& out, const Settings& s) {
 
 // The chi-square probability of a fit of `ncoef` coefficients to `npt`
 // points with reduced chi-square `reduced`, as the program computes it; none
-// when the incomplete gamma function cannot give it (a pause or a
-// floating-point fault inside the trial scope throws instead of going on).
+// when the incomplete gamma function cannot give it.
 std::optional<double> probability(double reduced, std::size_t npt, int ncoef) {
   const double nu = static_cast<double>(npt) - ncoef;
   if (!(nu > 0.0) || !(reduced >= 0.0) || !std::isfinite(reduced)) return std::nullopt;
-  try {
-    tarvel::TrialScope trial;
-    const double q = tarvel::gammq(nu / 2.0, reduced * nu / 2.0);
-    tarvel::abandonFlaggedTrial();
-    if (std::isfinite(q)) return q;
-  } catch (const tarvel::TrialAbandoned&) {
-  } catch (const tarvel::Error&) {
-  }
-  return std::nullopt;
+  return tarvel::chiSquareProbability(reduced * nu, nu);
 }
 
 // Three significant digits; a power of ten written out (1.23 × 10⁻⁵) where
