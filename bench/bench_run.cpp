@@ -48,8 +48,9 @@ int threadsArg(const benchmark::State& state, int index) { return static_cast<in
 void BM_MonteCarloPhase(benchmark::State& state) {
   const Inputs in = read(EXAMPLES_DIR);
   Workspace workspace(threadsArg(state, 0));
+  const WorkspaceHold hold(workspace);
   MainFrame main;
-  Run run(in, nullptr, workspacePool(workspace), main);
+  Run run(in, nullptr, hold.pool(), main);
   weightedFit(run);
   for (auto _ : state) {
     run.seed = -911;

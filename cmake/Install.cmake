@@ -13,7 +13,7 @@ install(FILES README.md DESTINATION share/doc/tarvel)
 # The library as the target tarvel::tarvel of find_package(tarvel), and for
 # pkg-config; tarvel.pc finds its prefix from its own place.
 install(TARGETS tarvel EXPORT tarvelTargets ARCHIVE DESTINATION lib)
-install(FILES include/tarvel/tarvel.h DESTINATION include/tarvel)
+install(DIRECTORY include/tarvel/ DESTINATION include/tarvel FILES_MATCHING PATTERN "*.h")
 install(EXPORT tarvelTargets NAMESPACE tarvel:: DESTINATION lib/cmake/tarvel)
 configure_package_config_file(cmake/tarvelConfig.cmake.in tarvelConfig.cmake INSTALL_DESTINATION lib/cmake/tarvel)
 write_basic_package_version_file(tarvelConfigVersion.cmake COMPATIBILITY SameMajorVersion)

@@ -25,8 +25,7 @@
 #include <system_error>
 #include <vector>
 
-#include "records/runtime.h"
-#include "run/input.h"
+#include "tarvel/records.h"
 #include "tarvel/tarvel.h"
 
 namespace py = pybind11;
@@ -35,7 +34,7 @@ using namespace py::literals;
 namespace {
 
 using Array = py::array_t<double, py::array::c_style | py::array::forcecast>;
-constexpr int kMaxThreads = 256;
+using tarvel::kMaxThreads;
 
 // The classes made at import, kept for the life of the process.
 struct Types {

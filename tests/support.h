@@ -21,7 +21,6 @@
 #include "records/listin.h"
 #include "records/listout.h"
 #include "records/runtime.h"
-#include "records/units.h"
 #include "stats/calib.h"
 #include "stats/gammln.h"
 #include "stats/gammq.h"

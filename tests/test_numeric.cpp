@@ -230,7 +230,7 @@ TEST(MonteCarlo, EveryTrialIsThePlainRefit) {
     run.order = order;
     run.threads = threads;
     const Calibration cal = calibrate(run);
-    const FittedCurve& c = *cal.fitted;
+    const FittedCurve& c = *fittedCurve(cal);
     Ran1State uniform{};
     GasdevState normal{};
     int seed = -911, niter = 0, mismatches = 0;

@@ -36,8 +36,9 @@ namespace tarvel {
 
 inline constexpr int kTrials = 10000;  // Monte Carlo trials of every calibration
 inline constexpr int kMaxOrder = 8;    // the highest polynomial order
+inline constexpr int kMaxThreads = 256;  // the most threads of a Workspace
 
-// The library's version, "1.0.0".
+// The library's version ("1.0.0"), which the record of a calibration names.
 const char* version();
 
 // One calibration point: the quenching index and the detection efficiency (a
@@ -195,7 +196,11 @@ class Observer {
 };
 
 // Threads that calibrations share, one at a time: made once, kept for as many
-// calibrations as the caller likes.
+// calibrations as the caller likes. A calibration started on a workspace that
+// another calibration still works on (from another thread, or from an
+// observer's call) throws std::logic_error before it touches the workspace,
+// which stays with the calibration under way; give each thread a workspace
+// of its own.
 class Workspace {
  public:
   explicit Workspace(int threads = 0);  // 0: one a core
@@ -211,12 +216,15 @@ class Workspace {
 };
 
 struct FittedCurve;  // what the answers need
+struct Run;          // a calibration under way
 
 // What Calibration::efficiencies does with an index outside [qmin, qmax] or
 // NaN: throw std::out_of_range as efficiency() does, or answer NaN there.
 enum class OutOfRange { raise, nan };
 
-// Everything a calibration computed.
+// Everything a calibration computed. Its figures are the caller's to read
+// (and to change in a copy): the answers come from a copy of the fitted curve
+// of their own, which nothing here reaches.
 class Calibration {
  public:
   Inputs inputs;
@@ -227,8 +235,9 @@ class Calibration {
   std::vector<CurveRow> curve;  // with Switches::curve
   double qmin = 0.0, qmax = 0.0;  // the calibrated range of indices
 
-  // The three answers at index q; outside [qmin, qmax] throws
-  // std::out_of_range ("Interpolation only !").
+  // The three answers at index q; outside the calibrated range throws
+  // std::out_of_range ("Interpolation only !"). A Calibration that
+  // calibrate() did not make throws std::logic_error.
   Answer efficiency(double q) const;
   // The answer as the program gives it, its records handed to `observer`:
   // none outside the range, where the console gets " Interpolation only !".
@@ -243,6 +252,11 @@ class Calibration {
   void efficiencies(std::span<const double> q, std::span<Answer> out, bool monteCarlo = true,
                     OutOfRange outside = OutOfRange::raise, int threads = 0) const;
 
+ private:
+  friend void finish(Run& run);
+  friend const FittedCurve* fittedCurve(const Calibration& calibration);
+  friend std::string save(const Calibration& calibration);
+  friend Calibration load(std::string_view bytes);
   std::shared_ptr<const FittedCurve> fitted;
 };
 
@@ -254,6 +268,13 @@ class Calibration {
 // (The inputs are kept in the Calibration: a caller done with them may move
 // them in.)
 Calibration calibrate(Inputs inputs, Observer* observer = nullptr, Workspace* workspace = nullptr);
+
+// The chi-square probability Q(nu/2, chi2/2) of a fit with `nu` degrees of
+// freedom and chi-square `chi2`, in double precision (a calibration reports
+// it rounded to single precision); none where it cannot be computed, where a
+// calibration would pause or end with an error (nu not above 0, chi2
+// negative).
+std::optional<double> chiSquareProbability(double chi2, double nu);
 
 // Throws std::invalid_argument, naming the point, for inputs that calibrate()
 // takes but that can only end in an error or a meaningless curve: a value that

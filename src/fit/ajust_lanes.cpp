@@ -11,7 +11,7 @@ namespace tarvel {
 bool ajustLanesAvailable() { return __builtin_cpu_supports("avx2"); }
 #else
 bool ajustLanesAvailable() { return false; }
-bool ajustLanes(int, int, const double*, const double*, const double*, const double*, double*, double (*)[9]) {
+bool ajustLanes(int, int, const double*, const double*, const double*, const double*, double*, double (*)[kSlots]) {
   return false;
 }
 #endif

@@ -8,12 +8,12 @@
 // processor overlaps the lanes' chains of dependent operations.
 //
 //   double x[n * kLanes], y[n * kLanes];   // point i of lane l at i * kLanes + l
-//   double a[kLanes][9];
+//   double a[kLanes][kSlots];
 //   if (!ajustLanes(3, n, x, y, weight, start, scratch, a)) { ... fit them one by one with AJUST }
 //
 // weight(i) is 1/(sig(i)*sig(i)), start the starting coefficients (ncoef of
 // them), scratch room for ajustLanesScratch(ncoef, n) values. Every point
-// must lie within PolyBasis::bounded for a fit of 9 slots. A lane that stays
+// must lie within PolyBasis::bounded for a fit of kSlots slots. A lane that stays
 // in its convergence loop waits, fitted, while the others finish theirs.
 //
 // Returns false when a lane meets a pivot that is zero or not a number, or a
@@ -22,6 +22,8 @@
 // flags raised on the way (an overflow, say) are left for the caller to test;
 // such fits too must be made again one by one.
 #pragma once
+
+#include "fit/fpoly.h"
 
 namespace tarvel {
 
@@ -33,6 +35,6 @@ bool ajustLanesAvailable();
 long long ajustLanesScratch(int ncoef, int ndata);
 
 bool ajustLanes(int ncoef, int ndata, const double* x, const double* y, const double* weight, const double* start,
-                double* scratch, double (*a)[9]);
+                double* scratch, double (*a)[kSlots]);
 
 }  // namespace tarvel

@@ -149,7 +149,7 @@ bool solveLanes(V (&m)[N][N], V (&rhs)[N]) {
 
 template <int N>
 bool fitLanes(int ndata, const double* x, const double* y, const double* w, const double* start, double* pw,
-              double (*out)[9]) {
+              double (*out)[kSlots]) {
   for (int i = 0; i < ndata; ++i)
     for (int l = 0; l < K; ++l) {
       double p[N];
@@ -229,19 +229,19 @@ bool fitLanes(int ndata, const double* x, const double* y, const double* w, cons
   if (!call(Mask{}, true)) return false;
 
   for (int l = 0; l < K; ++l)
-    for (int n = 0; n < 9; ++n) out[l][n] = n < N ? a[n][l] : 0.0;
+    for (int n = 0; n < kSlots; ++n) out[l][n] = n < N ? a[n][l] : 0.0;
   return true;
 }
 
-using FitFn = bool (*)(int, const double*, const double*, const double*, const double*, double*, double (*)[9]);
+using FitFn = bool (*)(int, const double*, const double*, const double*, const double*, double*, double (*)[kSlots]);
 constexpr FitFn kFits[10] = {nullptr,     fitLanes<1>, fitLanes<2>, fitLanes<3>, fitLanes<4>,
                              fitLanes<5>, fitLanes<6>, fitLanes<7>, fitLanes<8>, fitLanes<9>};
 
 }  // namespace
 
 bool ajustLanes(int ncoef, int ndata, const double* x, const double* y, const double* weight, const double* start,
-                double* scratch, double (*a)[9]) {
-  if (ncoef < 1 || ncoef > 9) return false;
+                double* scratch, double (*a)[kSlots]) {
+  if (ncoef < 1 || ncoef > kSlots) return false;
   return kFits[ncoef](ndata, x, y, weight, start, scratch, a);
 }
 

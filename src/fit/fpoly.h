@@ -22,6 +22,11 @@
 
 namespace tarvel {
 
+// The coefficient slots of the calibration polynomial (order 8 at most):
+// slot i multiplies x^(i-1); a fit of order n adjusts slots 1..n+1 and holds
+// the others at zero.
+inline constexpr int kSlots = 9;
+
 // A model routine: stores the model value at x in yval and the partial
 // derivative with respect to every parameter a(1..npar) in deriv(1..npar).
 using ModelFn = void (*)(const double& x, const double* a, double& yval, double* deriv, int npar);
@@ -76,8 +81,8 @@ class PolyBasis {
 
  private:
   int ndata_ = 0, nterm_ = 0, nfit_ = 0, stride_ = 0;
-  int term_[20];    // slot of each term that can add to the value, increasing
-  int fitted_[20];  // term index of each fitted slot, in slot order
+  int term_[kMaxTerms];    // slot of each term that can add to the value, increasing
+  int fitted_[kMaxTerms];  // term index of each fitted slot, in slot order
   bool plain_ = false;   // the terms are exactly slots 1..nfit, all fitted
   // Bounds within which none of the basis's own arithmetic can overflow or
   // divide by zero: |x| <= kPowerBound[npar] keeps |x|^(npar-1) <= 2^500, and

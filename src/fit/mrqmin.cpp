@@ -14,13 +14,13 @@ namespace tarvel {
 namespace {
 
 // One call of mrqmin. N > 0: a polynomial basis of N fitted slots 1..N, every
-// other slot held at zero, and leading dimension 9, known when compiled, so
+// other slot held at zero, and leading dimension kSlots, known when compiled, so
 // that the small loops unroll and gaussj comes inline; the operations are the
 // same. N == 0: any fit.
 template <int N>
 void step(const double* x, const double* y, const double* sig, int ndata, double* a, const int* ifit, int npar,
           double* covar, double* alpha, int ndim, double& chisq, ModelFn model, double& lambda, MrqminState& s) {
-  const std::ptrdiff_t ld = N > 0 ? 9 : ndim;
+  const std::ptrdiff_t ld = N > 0 ? kSlots : ndim;
   auto cv = [covar, ld](int r, int c) -> double& { return covar[(r - 1) + (c - 1) * ld]; };
   auto al = [alpha, ld](int r, int c) -> double& { return alpha[(r - 1) + (c - 1) * ld]; };
 
@@ -50,7 +50,7 @@ void step(const double* x, const double* y, const double* sig, int ndata, double
     s.step[j - 1] = s.beta[j - 1];
   }
   if constexpr (N > 0)
-    gaussjFixed<N, 9>(covar, 9, s.step);
+    gaussjFixed<N, kSlots>(covar, kSlots, s.step);
   else
     gaussj(covar, nfit, ndim, s.step, 1, 1);
 
@@ -75,7 +75,7 @@ void step(const double* x, const double* y, const double* sig, int ndata, double
   }
   // The trial curvature goes into covar, unless it is the kept one.
   if constexpr (N > 0)
-    s.basis->evaluatePlain<N>(y, s.atrial, nullptr, 9, s.step, chisq);
+    s.basis->evaluatePlain<N>(y, s.atrial, nullptr, kSlots, s.step, chisq);
   else if (s.basis != nullptr)
     s.basis->evaluate(y, s.atrial, nullptr, ndim, s.step, chisq);
   else
@@ -110,7 +110,7 @@ void mrqmin(const double* x, const double* y, const double* sig, int ndata, doub
             double* covar, double* alpha, int ndim, double& chisq, ModelFn model, double& lambda,
             MrqminState& s) {
   checkMrqCapacity("mrqmin", npar);
-  const int plain = s.basis != nullptr && ndim == 9 ? s.basis->plainOrder() : 0;
+  const int plain = s.basis != nullptr && ndim == kSlots ? s.basis->plainOrder() : 0;
   kSteps[plain](x, y, sig, ndata, a, ifit, npar, covar, alpha, ndim, chisq, model, lambda, s);
 }
 

@@ -24,8 +24,8 @@
 // covar and alpha are column-major with leading dimension ndim >= npar.
 // Between the starting and the final call the minimisation's state lives in
 // the MrqminState that the caller owns and hands to every call, so fits with
-// states of their own can run side by side. npar is limited to 20; a larger
-// value is a fatal run-time error.
+// states of their own can run side by side. npar is limited to kMrqCapacity
+// (20); a larger value is a fatal run-time error.
 #pragma once
 
 #include "fit/fpoly.h"
@@ -37,10 +37,10 @@ namespace tarvel {
 // parameters in their order of appearance).
 struct MrqminState {
   int nfit;           // number of fitted parameters, counted at the starting call
-  double beta[20];    // gradient at the best parameters, packed
+  double beta[kMrqCapacity];    // gradient at the best parameters, packed
   double chisq_best;  // chi-square at the best parameters
-  double atrial[20];  // trial parameters, full order
-  double step[20];    // step equations' right-hand side, then solution; then trial gradient
+  double atrial[kMrqCapacity];  // trial parameters, full order
+  double step[kMrqCapacity];    // step equations' right-hand side, then solution; then trial gradient
   // When set (the model being fpoly over these very points), chi-square and
   // its gradient come from this basis instead of one model call a point, and
   // the curvature, the same at every parameter set of a linear model, is

@@ -1,7 +1,7 @@
 // tarvel1: calibration curve of detection efficiency against a quenching
 // index, with honest uncertainties. Run it in the directory that holds
 // control.dat; see README.md.
-#include "program/program.h"
-#include "program/sanitize.h"
+#include "program.h"
+#include "sanitize.h"
 
 int main(int argc, char** argv) { return tarvel::programMain(argc, argv); }

@@ -1,14 +1,13 @@
 // The command line's own options.
-#include "program/options.h"
+#include "options.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <string_view>
 
-#include "records/listin.h"
-#include "records/runtime.h"
-#include "run/version.h"
+#include "tarvel/records.h"
+#include "tarvel/tarvel.h"
 
 namespace tarvel {
 
@@ -67,10 +66,10 @@ int takeOptions(int argc, char** argv, std::string& record, std::string& report)
     } else if (arg == "--") {
       options = false;
     } else if (arg == "-h" || arg == "--help") {
-      std::printf("%s%s\nThe whole description: %s\n", kUsageLine, kUsage, kReadme);
+      std::printf("%s%s\nThe whole description: %s\n", kUsageLine, kUsage, TARVEL1_README);
       std::exit(0);
     } else if (arg == "--version") {
-      std::printf("tarvel1 %s\n", kVersion);
+      std::printf("tarvel1 %s\n", version());
       std::exit(0);
     } else if (arg == "--json") {
       if (json) usageError("--json is given twice");

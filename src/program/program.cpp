@@ -3,7 +3,7 @@
 // an observer that writes the report as the run goes, the query loop, the
 // pause at the console, the record and report files, and every way the
 // process ends.
-#include "program/program.h"
+#include "program.h"
 
 #include <fenv.h>
 #include <openssl/evp.h>
@@ -23,20 +23,16 @@
 #include <string>
 #include <thread>
 
-#include "program/options.h"
-#include "records/listin.h"
-#include "records/listout.h"
-#include "records/runtime.h"
-#include "records/units.h"
-#include "run/input.h"
+#include "options.h"
+#include "tarvel/records.h"
 #include "tarvel/tarvel.h"
+#include "units.h"
 
 namespace tarvel {
 
 namespace {
 
 constexpr int kInput = 2;
-constexpr int kMaxThreads = 256;
 
 // Ends the run through the end step with `status`.
 struct EndRun {
@@ -295,9 +291,9 @@ void Program::queries(const Calibration& cal) {
   double q = cal.curve.empty() ? 0.0 : cal.curve.back().q;
   for (;;) {
     main_.at(336);
-    writeList(units_, kConsole, {listText("Quenching index? (0 to stop)")});
+    units_.writeRecord(kConsoleUnit, " Quenching index? (0 to stop)");  // a list-directed text
     main_.at(338);
-    units_.readList(kConsole, {listTarget(q)});
+    units_.readList(kConsoleUnit, {listTarget(q)});
     moreThanOneValue(units_.lastLineRead(), q);
     if (q == 0.0) break;
     if (const std::optional<Answer> a = cal.answer(q, this)) context_.answers.push_back(*a);

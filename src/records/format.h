@@ -39,19 +39,13 @@
 #include <string_view>
 #include <vector>
 
-#include "records/sink.h"
+#include "records/sink.h"  // and editF (Fw.d), in tarvel/records.h
 
 namespace tarvel {
 
 // Iw: the integer right-justified in exactly w columns; w asterisks when the
 // digits and sign need more than w.
 std::string editI(int value, int w);
-
-// Fw.d: the real in fixed point with d decimals, right-justified in exactly
-// w columns; w asterisks when the text needs more than w. An infinity is
-// written as "Inf" or "-Inf" and a NaN as "NaN", right-justified, or as w
-// asterisks when the field is narrower than the marker.
-std::string editF(double value, int w, int d);
 
 // One value of a formatted write: a 32-bit integer or a 64-bit real.
 struct FmtItem {

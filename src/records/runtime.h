@@ -16,6 +16,9 @@
 // pauses or reports another error, so a report names the statement in which
 // the operation happened. Every entry of the library holds its host's
 // floating-point environment aside (FpEnvironment) and puts it back.
+//
+// The main program's frame (MainFrame), the error numbers (tarvel::err),
+// fatalIo, printable and FpEnvironment are in tarvel/records.h.
 #pragma once
 
 #include <fenv.h>
@@ -26,7 +29,7 @@
 #include <string_view>
 #include <cstdlib>
 
-#include "tarvel/tarvel.h"
+#include "tarvel/records.h"
 
 namespace tarvel {
 
@@ -60,71 +63,18 @@ class FrameScope {
   TraceFrame* frame_;
 };
 
-// The main program's frame: the bottom frame of this thread's stack, pushed
-// here when the thread has none yet (a library call), or the one that the
-// program pushed (then shared by every phase of its run).
-class MainFrame {
- public:
-  MainFrame();
-  ~MainFrame();
-  MainFrame(const MainFrame&) = delete;
-  MainFrame& operator=(const MainFrame&) = delete;
-  void at(int stmt);
-
- private:
-  TraceFrame* frame_;
-  bool pushed_;
-};
-
 // ---------------------------------------------------------------- errors
-
-// Error numbers (the report shows 6000 + code in four digits).
-namespace err {
-// input/output group (letter F)
-inline constexpr int kEndOfFile = 6501;
-inline constexpr int kBadInteger = 6502;
-inline constexpr int kBadReal = 6503;
-inline constexpr int kIntegerRange = 6504;
-inline constexpr int kRealRange = 6505;
-inline constexpr int kZeroRepeat = 6506;
-inline constexpr int kBadValue = 6507;  // a value read that the run cannot use
-inline constexpr int kWriteFailed = 6508;
-// $DEBUG group (letter F)
-inline constexpr int kSubscript = 6601;
-inline constexpr int kIntegerOverflow = 6602;
-// ALLOCATE group (letter F)
-inline constexpr int kNoMemory = 6701;
-// math group (letter M)
-inline constexpr int kFpInvalid = 6101;
-inline constexpr int kFpDenormal = 6102;
-inline constexpr int kFpDivideByZero = 6103;
-inline constexpr int kFpOverflow = 6104;
-inline constexpr int kFpUnderflow = 6105;
-inline constexpr int kFpInexact = 6106;
-inline constexpr int kMathDomain = 6201;
-inline constexpr int kMathSing = 6202;
-inline constexpr int kMathOverflow = 6203;
-}  // namespace err
 
 // Each throws tarvel::Error with its report (or, inside a TrialScope,
 // TrialAbandoned). A floating-point flag raised before the error and not yet
 // reported is reported instead, as the operation came first.
 //
-// Ends the run with a report whose statement part is an input/output
-// statement, e.g. ": READ(control.dat)". `stmtKind` is "READ", "OPEN", ...
-[[noreturn]] void fatalIo(int number, std::string_view stmtKind,
-                          std::string_view unitName, std::string_view message);
 // Ends the run with a $DEBUG report (subscript or integer-overflow check).
 [[noreturn]] void fatalDebug(int number, std::string_view message);
 // Ends the run with an ALLOCATE report.
 [[noreturn]] void fatalAllocate(std::string_view message);
 // Ends the run with a math-group report (letter M, ": MATH").
 [[noreturn]] void fatalMath(int number, std::string_view message);
-
-// A text from the input made safe for one line of a report: control
-// characters become '?', and a text longer than 80 characters is cut with
-// "...".
-std::string printable(std::string_view text);
 
 // Writes the whole report to a string (what the program sends to standard
 // error); the statement part and the message are shown through printable().
@@ -268,20 +218,6 @@ double mexp(double x);   // result beyond the largest double: 6203 OVERFLOW;
 // is taken to have come first: an infinity is what turns later operations
 // invalid.
 void checkFloatingPoint();
-
-// The host's floating-point environment held aside for the scope of a library
-// call: the flags cleared and every trap off (a host may have turned some on)
-// until the call returns, then the environment exactly as it was.
-class FpEnvironment {
- public:
-  FpEnvironment();
-  ~FpEnvironment();
-  FpEnvironment(const FpEnvironment&) = delete;
-  FpEnvironment& operator=(const FpEnvironment&) = delete;
-
- private:
-  fenv_t saved_;
-};
 
 // ---------------------------------------------------------------- trials
 

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "report/markup.h"
+#include "run/run.h"
 #include "tarvel/tarvel.h"
 
 namespace tarvel {
@@ -343,7 +344,7 @@ std::string methodSection(const Calibration& cal) {
 }  // namespace
 
 std::string reportHtml(const Calibration& cal, const ReportContext& c) {
-  if (!cal.fitted) throw std::invalid_argument("a Calibration that calibrate() did not make has no report");
+  if (fittedCurve(cal) == nullptr) throw std::invalid_argument("a Calibration that calibrate() did not make has no report");
   const std::string heading = !c.run.heading.empty() ? c.run.heading : !c.run.dataFile.empty() ? c.run.dataFile : "Calibration";
   std::string picture = svg(cal, {980, 700, heading});
   picture.erase(0, picture.find("<svg"));

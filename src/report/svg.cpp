@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "report/markup.h"
+#include "run/run.h"
 #include "tarvel/tarvel.h"
 
 namespace tarvel {
@@ -177,7 +178,7 @@ void frame(std::ostringstream& svg, const char* cls, double left, double top, do
 std::string svg(const Calibration& cal, const SvgOptions& opt) {
   if (opt.width < 1 || opt.width > 100000 || opt.height < 1 || opt.height > 100000)
     throw std::invalid_argument("a picture's width and height are from 1 to 100000 pixels");
-  if (!cal.fitted || cal.inputs.points.empty()) throw std::invalid_argument("a Calibration that calibrate() did not make has no picture");
+  if (fittedCurve(cal) == nullptr || cal.inputs.points.empty()) throw std::invalid_argument("a Calibration that calibrate() did not make has no picture");
   const std::vector<Point>& pts = cal.inputs.points;
   const std::vector<Row> rows = curveRows(cal);
 

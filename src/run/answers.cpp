@@ -19,7 +19,6 @@
 
 #include "fit/power.h"
 #include "run/run.h"
-#include "run/version.h"
 
 namespace tarvel {
 
@@ -183,7 +182,6 @@ bool answerBlock(const Work& w, std::size_t from, std::size_t to) {
 
 }  // namespace
 
-const char* version() { return kVersion; }
 
 void Calibration::efficiencies(std::span<const double> q, std::span<Answer> out, bool monteCarlo,
                                OutOfRange outside, int threads) const {

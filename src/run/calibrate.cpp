@@ -11,6 +11,8 @@
 #include "records/listin.h"
 #include "run/input.h"
 #include "run/run.h"
+#include "run/version.h"
+#include "stats/gammq.h"
 
 namespace tarvel {
 
@@ -98,9 +100,10 @@ Calibration calibrate(Inputs inputs, Observer* observer, Workspace* workspace) {
     own = std::make_unique<Workspace>(inputs.threads);
     workspace = own.get();
   }
+  const WorkspaceHold hold(*workspace);
   const PauseHandler pauses(observer);
   MainFrame main;
-  Run run(inputs, observer, workspacePool(*workspace), main);
+  Run run(inputs, observer, hold.pool(), main);
   echoPoints(run);
   weightedFit(run);
   monteCarlo(run);
@@ -125,14 +128,34 @@ std::optional<Answer> Calibration::answer(double q, Observer* observer) const {
 }
 
 Answer Calibration::efficiency(double q) const {
+  if (!fitted) throw std::logic_error("a Calibration that calibrate() did not make answers nothing");
   const FpEnvironment held;  // a NaN compared raises the invalid flag
-  if (!(q >= qmin && q <= qmax)) {
+  // The range is the fitted curve's own, whatever qmin and qmax now say.
+  const FittedCurve& c = *fitted;
+  if (!(q >= c.qmin && q <= c.qmax)) {
     std::ostringstream what;
     what.precision(17);
-    what << "Interpolation only ! the index " << q << " is outside the calibrated range " << qmin << " to " << qmax;
+    what << "Interpolation only ! the index " << q << " is outside the calibrated range " << c.qmin << " to " << c.qmax;
     throw std::out_of_range(what.str());
   }
   return *answer(q, nullptr);
 }
+
+std::optional<double> chiSquareProbability(double chi2, double nu) {
+  const FpEnvironment held;
+  try {
+    // The pause that a shape or an argument out of the function's domain
+    // would make, and any floating-point error, abandon it.
+    const TrialScope trial;
+    const double q = gammq(nu / 2.0, chi2 / 2.0);
+    abandonFlaggedTrial();
+    if (std::isfinite(q)) return q;
+  } catch (const TrialAbandoned&) {
+  } catch (const Error&) {
+  }
+  return std::nullopt;
+}
+
+const char* version() { return kVersion; }
 
 }  // namespace tarvel

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -27,7 +28,6 @@ namespace tarvel {
 
 namespace {
 
-constexpr int kMaxThreads = 256;
 // A block holds the draws of at most kMaxBlock trials and, unless that
 // leaves fewer than two trials a thread, at most kBlockBytes of them; two
 // blocks are held at a time.
@@ -210,6 +210,7 @@ struct Workspace::Impl {
                          : std::max(1, static_cast<int>(std::min<unsigned>(std::thread::hardware_concurrency(),
                                                                            kMaxThreads)))) {}
   WorkerPool pool;
+  std::atomic<bool> busy{false};  // a calibration works on the pool
 };
 
 Workspace::Workspace(int threads) : impl_(std::make_unique<Impl>(threads)) {}
@@ -218,7 +219,15 @@ Workspace::~Workspace() = default;
 
 int Workspace::threads() const { return impl_->pool.size(); }
 
-WorkerPool& workspacePool(Workspace& w) { return w.impl().pool; }
+WorkspaceHold::WorkspaceHold(Workspace& w) : w_(w) {
+  bool idle = false;
+  if (!w.impl().busy.compare_exchange_strong(idle, true, std::memory_order_acquire))
+    throw std::logic_error("tarvel::Workspace: another calibration is still running on this workspace");
+}
+
+WorkspaceHold::~WorkspaceHold() { w_.impl().busy.store(false, std::memory_order_release); }
+
+WorkerPool& WorkspaceHold::pool() const { return w_.impl().pool; }
 
 bool efficienciesBounded(const Run& s, const double* a) {
   // Every term and every partial sum of the efficiency stays below the sum
@@ -404,7 +413,7 @@ struct ParallelTrials::Impl {
     double* const y = x + static_cast<std::ptrdiff_t>(npt) * kLanes;
     double* const powers = y + static_cast<std::ptrdiff_t>(npt) * kLanes;
     double* const fac = powers + ajustLanesScratch(ncoef, npt);
-    double a[kLanes][9];
+    double a[kLanes][kSlots];
     bool ok = true;
     try {
       // The factors of the disc's points p0 .. p1 that the trials' deviates

@@ -369,4 +369,6 @@ void finish(Run& s) {
   r.fitted = s.fit;
 }
 
+const FittedCurve* fittedCurve(const Calibration& calibration) { return calibration.fitted.get(); }
+
 }  // namespace tarvel

@@ -12,6 +12,7 @@
 #include <string>
 #include <utility>
 
+#include "fit/fpoly.h"
 #include "records/format.h"
 #include "records/listout.h"
 #include "records/runtime.h"
@@ -23,7 +24,6 @@ namespace tarvel {
 class WorkerPool;
 class SpreadWork;
 
-inline constexpr int kSlots = 9;  // coefficient slots: order 8 at most
 inline constexpr int kResults = kResultsUnit;
 inline constexpr int kCurve = kCurveUnit;
 
@@ -111,6 +111,8 @@ void residualTable(Run& s);
 void curveTable(Run& s);
 // The figures of the run into its Calibration.
 void finish(Run& s);
+// The fitted curve that a Calibration answers from; none when calibrate() did not make it.
+const FittedCurve* fittedCurve(const Calibration& calibration);
 
 // The answer to a query at q, its records in `out`: nullopt (and
 // " Interpolation only !") outside the calibrated range.
@@ -124,9 +126,20 @@ const char* fitVerdict(float Q);
 // can then be left to whoever needs the efficiency.
 bool efficienciesBounded(const Run& s, const double* a);
 
-// A few threads that run one job at a time together with the thread that
-// hands it out, which is job index 0.
-WorkerPool& workspacePool(Workspace& w);
+// A workspace held by one calibration for its scope: throws std::logic_error
+// when another calibration holds it; pool() is its threads, which run one job
+// at a time together with the thread that hands it out, job index 0.
+class WorkspaceHold {
+ public:
+  explicit WorkspaceHold(Workspace& w);
+  ~WorkspaceHold();
+  WorkspaceHold(const WorkspaceHold&) = delete;
+  WorkspaceHold& operator=(const WorkspaceHold&) = delete;
+  WorkerPool& pool() const;
+
+ private:
+  Workspace& w_;
+};
 
 // How a Monte Carlo trial comes to its turn in the trial loop.
 enum class Turn {

@@ -1,14 +1,14 @@
-// The program's console and files: output and input units, their sinks, file
-// connection and the normal end's text. One Units object is the program's
-// whole record layer state.
+// The program's console and files: output and input units, file connection
+// and the normal end's text. One Units object is the program's whole record
+// layer state; the records come from the library (tarvel/records.h).
 //
-// Unit kConsole (`*`) is the console: the first character of each record is
-// a carriage-control character that is not shown, and a record's line break
-// is written only in front of the next record or at the end of the run
+// Unit kConsoleUnit (`*`) is the console: the first character of each record
+// is a carriage-control character that is not shown, and a record's line
+// break is written only in front of the next record or at the end of the run
 // (`linePending`). Units 2, 3, 4 are disk files: each record is written whole,
 // first character included, and ended with CR LF.
 //
-//   units.writeRecord(kConsole, " Q index  ...")   stdout: "Q index  ..."   (CR LF later)
+//   units.writeRecord(kConsoleUnit, " Q index  ...")   stdout: "Q index  ..."   (CR LF later)
 //   units.writeRecord(3, " a(1) ...")              file:   " a(1) ...\r\n"
 #pragma once
 
@@ -20,8 +20,7 @@
 #include <sys/types.h>
 #include <vector>
 
-#include "records/listin.h"
-#include "records/sink.h"
+#include "tarvel/records.h"
 
 namespace tarvel {
 
@@ -34,17 +33,17 @@ struct OpenResult {
   std::string reason;  // why the open failed
 };
 
-class Units : public RecordSink {
+class Units {
  public:
   // The command-line arguments argv[1 .. argc-1] serve as names for
   // blank-name opens, in order.
   Units(int argc, char** argv);
-  ~Units() override;
+  ~Units();
   Units(const Units&) = delete;
   Units& operator=(const Units&) = delete;
 
   // Hands a finished record to the console or the file of `unit`.
-  void writeRecord(int unit, std::string_view record) override;
+  void writeRecord(int unit, std::string_view record);
 
   // True while the last console record still awaits its line break.
   bool linePending() const { return pending_; }
@@ -71,8 +70,8 @@ class Units : public RecordSink {
   // `unit`.
   void protect(int unit);
 
-  // The program's read statement on `unit` (kConsole or a connected input
-  // unit). A failed read is the fatal "READ(<file>)" error. Standard output
+  // The program's read statement on `unit` (kConsoleUnit or a connected
+  // input unit). A failed read is the fatal "READ(<file>)" error. Standard output
   // is flushed before a console read; after it, on an interactive console,
   // the operator's echoed Enter has ended the prompt line, so no console line
   // break is pending any more.

@@ -1,5 +1,5 @@
 // The program's console and files.
-#include "records/units.h"
+#include "units.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -12,9 +12,6 @@
 #include <memory>
 #include <utility>
 #include <vector>
-
-#include "records/listin.h"
-#include "records/runtime.h"
 
 namespace tarvel {
 
@@ -81,6 +78,22 @@ void writeAll(int fd, const std::string& bytes, const std::string& name) {
   }
 }
 
+// Lines of another source, the last one handed out kept: the line where a
+// read statement stopped.
+class LastLine : public LineSource {
+ public:
+  explicit LastLine(LineSource& src) : src_(src) {}
+  bool nextLine(std::string& line) override {
+    if (!src_.nextLine(line)) return false;
+    last_ = line;
+    return true;
+  }
+  const std::string& last() const { return last_; }
+
+ private:
+  LineSource& src_;
+  std::string last_;
+};
 
 }  // namespace
 
@@ -134,7 +147,7 @@ bool Units::consoleInteractive() {
 
 void Units::writeRecord(int unit, std::string_view record) {
   if (record.empty()) record = " ";  // an empty record shows as an empty line
-  if (unit == kConsole) {
+  if (unit == kConsoleUnit) {
     // The first character is carriage control and is not shown.
     switch (record[0]) {
       case '+':
@@ -243,7 +256,7 @@ void Units::close(int unit) {
 }
 
 std::string Units::unitName(int unit) const {
-  if (unit == kConsole) return "CON";
+  if (unit == kConsoleUnit) return "CON";
   auto it = units_.find(unit);
   return it == units_.end() ? "fort." + std::to_string(unit) : it->second.name;
 }
@@ -256,19 +269,19 @@ void Units::protect(int unit) {
 }
 
 void Units::readList(int unit, std::initializer_list<ListItem> items) {
-  if (unit == kConsole) consoleFlush();
+  if (unit == kConsoleUnit) consoleFlush();
   LineSource* src = inputSource(unit);
   std::optional<ListError> e;
   lastLine_.clear();
   if (src == nullptr) {
     e = ListError{err::kEndOfFile, "unit not connected for reading"};
   } else {
-    CountedLines lines(*src);
+    LastLine lines(*src);
     e = readListStatement(lines, std::span<const ListItem>(items.begin(), items.size()));
     lastLine_ = lines.last();
   }
   // The operator's Enter, echoed by the terminal, has ended the prompt line.
-  if (unit == kConsole && consoleInteractive()) pending_ = false;
+  if (unit == kConsoleUnit && consoleInteractive()) pending_ = false;
   if (e) fatalIo(e->number, "READ", unitName(unit), e->message);
 }
 
@@ -278,7 +291,7 @@ void Units::stopText() {
 }
 
 LineSource* Units::inputSource(int unit) {
-  if (unit == kConsole) return console_.get();
+  if (unit == kConsoleUnit) return console_.get();
   auto it = units_.find(unit);
   if (it == units_.end() || !it->second.input) return nullptr;
   return it->second.input.get();
