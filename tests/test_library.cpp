@@ -74,4 +74,56 @@ TEST(Library, CalibrationsAgainstTheProgram) {
   }
 }
 
+
+Inputs pointsOf(const std::string& data, int order, const char* opt) {
+  ts::Scratch d;
+  d.write("control.dat", ts::control(order, opt));
+  d.write("points.dat", data);
+  Inputs in = read(d.path);
+  in.order = order;  // read() refuses too few points for the control's order
+  return in;
+}
+
+// Q, its verdict, the degrees of freedom and AIC, AICc and BIC of every
+// weighted fit whatever the switches; a Q that the program would not print
+// never pauses, and stays out of the record.
+TEST(Library, FitQualityWhateverTheSwitches) {
+  const std::string example = ts::slurp(EXAMPLES_DIR "/points.dat"), three = "3 0\n1 0 .9 .01\n2 0 .82 .01\n4 0 .7 .01\n";
+  std::ostringstream many;  // a chi-square just below its 798 degrees of freedom: gser needs more than 100 terms
+  many << std::setprecision(17) << "800 0\n";
+  for (int i = 1; i <= 800; ++i) many << i << " 0 " << 0.9 - 0.0001 * i + (i % 2 ? -0.0009993 : 0.0009993) << " .001\n";
+  const struct { int order; const char* opt; std::string data; int dof; bool hasQ; const char* pauses; } rows[] = {
+      {2, "000000", example, 10, true, ""},        {3, "100000", example, 9, true, ""},
+      {2, "000000", three, 0, false, ""},          {1, "000000", three, 1, true, ""},
+      {1, "000000", many.str(), 798, false, ""},   {1, "100000", many.str(), 798, true, "a too large, ITMAX too small in gser\n"}};
+  for (const auto& c : rows) {
+    SCOPED_TRACE(std::string("order ") + std::to_string(c.order) + " " + c.opt + " dof " + std::to_string(c.dof));
+    Inputs in = pointsOf(c.data, 0, c.opt);
+    in.order = c.order;
+    Pauses observer;
+    const Calibration cal = calibrate(in, &observer);
+    const WeightedFit& f = cal.weightedFits.back();
+    const double k = c.order + 1, n = static_cast<double>(in.points.size());
+    EXPECT_EQ(observer.texts, c.pauses);
+    EXPECT_EQ(f.dof, c.dof);
+    EXPECT_EQ(f.Q.has_value(), c.hasQ);
+    EXPECT_EQ(f.verdict.has_value(), c.hasQ);
+    if (c.hasQ && !*c.pauses) {
+      const double want = ts::chiSquareQ(c.dof, f.chi2 / 2);
+      EXPECT_NEAR(*f.Q, want, 2e-6 * want);
+      EXPECT_EQ(*f.verdict, want > 0.01 ? "Goodness of fit believable" : want > 0.001 ? "Not so good fit!" : "Bad fit!");
+    }
+    EXPECT_NEAR(f.aic, f.chi2 + 2 * k, 1e-12);
+    EXPECT_NEAR(f.bic, f.chi2 + k * std::log(n), 1e-12);
+    EXPECT_EQ(f.aicc.has_value(), n - k - 1 > 0);
+    if (f.aicc) {
+      EXPECT_NEAR(*f.aicc, f.chi2 + 2 * k + 2 * k * (k + 1) / (n - k - 1), 1e-12);
+    }
+    // The record holds Q as the program prints it, and the criteria.
+    const std::string rec = record(cal);
+    EXPECT_EQ(rec.find("\"Q\"") != std::string::npos, c.opt[0] == '1');
+    EXPECT_NE(rec.find(f.aicc ? "\"aicc\": " : "\"aicc\": null"), std::string::npos);
+  }
+}
+
 }  // namespace

@@ -15,6 +15,7 @@
 namespace {
 
 using ts::LD;
+using ts::chiSquareQ;
 using ts::control;
 using namespace std::string_literals;
 
@@ -32,14 +33,6 @@ std::string fixed(LD v, int w, int d) {
   return std::string(std::max(0, w - static_cast<int>(s.size())), ' ') + s;
 }
 
-// The chi-square probability of nu degrees of freedom at chi2 = 2x in closed form: e^-x sum_{j<k} x^j/j!
-// for nu = 2k; erfc(sqrt x) + e^-x sum_{j<k} x^(j+1/2)/Gamma(j+3/2) for nu = 2k+1.
-double chiSquareQ(int nu, double x) {
-  const double h = nu % 2 / 2.0;
-  double sum = 0;
-  for (double j = 0, term = std::pow(x, h) / std::tgamma(1 + h); j < nu / 2; term *= x / (++j + h)) sum += term;
-  return 2 * h * std::erfc(std::sqrt(x)) + std::exp(-x) * sum;
-}
 
 std::string open(const std::string& what) { return "tarvel1: cannot open " + what + "\n"; }
 std::string note(const std::string& what) { return "tarvel1: note: " + what + "\n"; }
@@ -249,12 +242,6 @@ TEST(WholeRuns, Endings) {
       {"an unknown option", control(2), x, 2, "", "tarvel1: unknown option '--jsn'\n" USAGE, "", "", "--jsn rec.json"},
       {"a name after --", control(0, "000000", "points.dat", blank), x, 0, "Q index*\r\n" STOP "\r\n", "", "-out.dat\n", "",
        "-- -out.dat"},
-      {"doubtful points", control(1, "100110"), doubtful, 1, "*", warned + "tarvel1: warning: 2 more warnings not shown\n" +
-       inAjust, "results.dat\n", "", "--json rec.json", record},
-      {"a record of a run without control.dat", "", x, 2, STOP, open("control file 'control.dat" + absent), "", "",
-       "--json rec.json", record},
-      {"a record over the data", control(2), x, 2, STOP, "tarvel1: cannot open record file 'points.dat" + same +
-       "points.dat" + kept + "\n", "results.dat\n", "", "--json points.dat"},
 #if !defined(__SANITIZE_ADDRESS__)  // whose allocator answers for itself
       // Seven arrays of the point count, 400 MB each, in 1 GB of address space.
       {"memory", control(2), "50000000 0.005\n1 1 1 1\n", 1, "",

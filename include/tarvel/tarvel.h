@@ -84,15 +84,27 @@ struct Matrix {
   double operator()(int i, int j) const { return values[static_cast<std::size_t>((i - 1) + (j - 1) * n)]; }
 };
 
-// One weighted fit of the dropping loop (order `order`, order + 1 coefficients).
+// One weighted fit of the dropping loop (order `order`, k = order + 1
+// coefficients, n points). Its quality is there whatever the switches, which
+// decide only what the program prints and what record() holds.
 struct WeightedFit {
   int order = 0;
   std::vector<double> coefficients;  // constant term first
   Matrix covariance;
   double chi2 = 0.0;
-  std::optional<double> reducedChi2;  // none without a degree of freedom
-  std::optional<float> Q;             // with printFits: the chi-square probability (single precision)
-  std::optional<std::string> verdict; // with printFits and probability
+  std::optional<double> reducedChi2;  // chi2 / dof; none without a degree of freedom
+  // The chi-square probability of dof degrees of freedom, as the program
+  // computes it (single precision): none where it cannot be had (no degree of
+  // freedom; trouble inside the incomplete gamma function when the program
+  // would not print it).
+  std::optional<float> Q;
+  std::optional<std::string> verdict;  // on Q: "Goodness of fit believable", "Not so good fit!", "Bad fit!"
+  int dof = 0;  // n - k
+  // Information criteria for known uncertainties: AIC = chi2 + 2k;
+  // AICc = AIC + 2k(k + 1) / (n - k - 1), none unless n - k - 1 > 0;
+  // BIC = chi2 + k ln n.
+  double aic = 0.0, bic = 0.0;
+  std::optional<double> aicc;
 };
 
 // The final weighted fit, and the fit with uncertainties in x and y.
