@@ -54,6 +54,8 @@ std::vector<double> deviations(const Matrix& m) {
   return d;
 }
 
+}  // namespace
+
 // Efficiency of the fit with uncertainties in x and y at q, and its combined
 // standard deviation.
 Estimate curvePoint(const FittedCurve& c, double q) {
@@ -65,8 +67,6 @@ Estimate curvePoint(const FittedCurve& c, double q) {
   r.u = msqrt(sdmc * sdmc + sdfit * sdfit);
   return r;
 }
-
-}  // namespace
 
 void Report::writeRecord(int unit, std::string_view record) {
   // A value that went wrong in the statement writing it ends the run first.
