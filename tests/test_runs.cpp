@@ -242,6 +242,20 @@ TEST(WholeRuns, Endings) {
       {"an unknown option", control(2), x, 2, "", "tarvel1: unknown option '--jsn'\n" USAGE, "", "", "--jsn rec.json"},
       {"a name after --", control(0, "000000", "points.dat", blank), x, 0, "Q index*\r\n" STOP "\r\n", "", "-out.dat\n", "",
        "-- -out.dat"},
+      // Every order side by side: the table alone, whatever the control's order and switches; no file written.
+      {"--orders", control(8, "101111"), x, 0, "Polynomial orders fitted to the 13 points of points.dat\r\n\r\norder *\r\n"
+       "    0 *\r\n    8 *\r\n\r\nRecommended order: 2\r\nRule: the least order that no higher order betters;*", "", "", "",
+       "--orders"},
+      {"--orders of three points", control(2, "101111"), three, 0, "*\r\n    0 *\r\n    1 *\r\n\r\nRecommended order: *",
+       "", "", "", "--orders"},
+      {"--orders with --json", control(2), x, 2, "", "tarvel1: --orders writes no record: --json cannot go with it\n" USAGE,
+       "", "", "--orders --json rec.json"},
+      {"doubtful points", control(1, "100110"), doubtful, 1, "*", warned + "tarvel1: warning: 2 more warnings not shown\n" +
+       inAjust, "results.dat\n", "", "--json rec.json", record},
+      {"a record of a run without control.dat", "", x, 2, STOP, open("control file 'control.dat" + absent), "", "",
+       "--json rec.json", record},
+      {"a record over the data", control(2), x, 2, STOP, "tarvel1: cannot open record file 'points.dat" + same +
+       "points.dat" + kept + "\n", "results.dat\n", "", "--json points.dat"},
 #if !defined(__SANITIZE_ADDRESS__)  // whose allocator answers for itself
       // Seven arrays of the point count, 400 MB each, in 1 GB of address space.
       {"memory", control(2), "50000000 0.005\n1 1 1 1\n", 1, "",

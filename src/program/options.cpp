@@ -16,6 +16,7 @@ namespace {
 
 constexpr const char* kUsageLine = "Usage: tarvel1 [--json FILE] [--] [NAME...]";
 constexpr const char* kUsage =
+    "\n       tarvel1 --orders [--] [NAME...]\n"
     "\n       tarvel1 --help | --version\n"
     "\n"
     "Fits a calibration curve of detection efficiency against a quenching index:\n"
@@ -46,6 +47,11 @@ constexpr const char* kUsage =
     "2 a file cannot be opened or would overwrite another file of the run, or an\n"
     "unknown option (before anything is read or written).\n"
     "\n"
+    "With --orders it fits every order from 0 to 8 (as the points allow) to the\n"
+    "data file's points and writes only a table of them side by side and the\n"
+    "order it recommends, with the rule, to standard output: no results file,\n"
+    "no courbe.dat, no record.\n"
+    "\n"
     "tarvel1-plot, run afterwards in the same directory, draws courbe.svg.\n";
 
 [[noreturn]] void usageError(const std::string& what) {
@@ -55,7 +61,7 @@ constexpr const char* kUsage =
 
 }  // namespace
 
-int takeOptions(int argc, char** argv, std::string& record) {
+int takeOptions(int argc, char** argv, std::string& record, bool* orders) {
   int kept = 1;
   bool json = false, options = true;
   for (int i = 1; i < argc; ++i) {
@@ -75,10 +81,13 @@ int takeOptions(int argc, char** argv, std::string& record) {
       if (i + 1 >= argc || trimBlanks(argv[i + 1]).empty()) usageError("--json needs a file name");
       json = true;
       record = trimBlanks(argv[++i]);
+    } else if (arg == "--orders" && orders != nullptr) {
+      *orders = true;
     } else {
       usageError("unknown option '" + printable(std::string(arg)) + "'");
     }
   }
+  if (orders != nullptr && *orders && json) usageError("--orders writes no record: --json cannot go with it");
   return kept;
 }
 

@@ -11,6 +11,7 @@ namespace tarvel {
 // arguments left, which keep their meaning as names for blank file names. A
 // wrong --json, or an argument before -- that starts with '-' and is no
 // option, ends the process with status 2 before anything is read or written.
-int takeOptions(int argc, char** argv, std::string& record);
+// With `orders`, --orders sets it (and cannot go with --json).
+int takeOptions(int argc, char** argv, std::string& record, bool* orders = nullptr);
 
 }  // namespace tarvel

@@ -20,6 +20,7 @@
 #include <thread>
 
 #include "program/options.h"
+#include "program/orders.h"
 #include "records/listin.h"
 #include "records/listout.h"
 #include "records/runtime.h"
@@ -66,8 +67,8 @@ bool sameFile(const std::string& a, const std::string& b) {
 
 class Program : public Observer {
  public:
-  Program(int argc, char** argv, std::string recordFile)
-      : units_(argc, argv), recordFile_(std::move(recordFile)) {}
+  Program(int argc, char** argv, std::string recordFile, bool orders = false)
+      : units_(argc, argv), recordFile_(std::move(recordFile)), orders_(orders) {}
 
   int run();
 
@@ -100,6 +101,7 @@ class Program : public Observer {
   Units units_;
   MainFrame main_;  // the main program's frame, under every phase
   std::string recordFile_;  // empty: no record
+  bool orders_;             // --orders: the table of every order alone
   int queryWarnings_ = 0;
   Control control_;
   RecordContext context_;
@@ -210,6 +212,17 @@ Inputs Program::startUp() {
   if (!r.ok) failedOpen("data file", r);
   units_.protect(kInput);
   context_.dataFile = r.name;
+  if (orders_) {
+    // The points alone: no results file, and a count that no order refuses.
+    Control anyOrder = control_;
+    anyOrder.order = 0;
+    anyOrder.opt[0] = 0;
+    DataLines seen;
+    Inputs in = readData(*units_.inputSource(kInput), context_.dataFile, anyOrder, &seen);
+    for (const std::string& w : inputWarnings(in, &seen, context_.dataFile)) warn(w);
+    units_.close(kInput);
+    return in;
+  }
   main_.at(114);
   r = units_.open(kResultsUnit, control_.resultsFile, Status::Unknown);
   if (!r.ok) failedOpen("results file", r);
@@ -256,7 +269,7 @@ void Program::queries(const Calibration& cal) {
 int Program::endStep(int status) {
   main_.at(56);
   units_.close(kResultsUnit);
-  units_.stopText();
+  if (!orders_) units_.stopText();
   units_.closeAll();
   return status;
 }
@@ -267,6 +280,11 @@ int Program::run() {
       if (!recordFile_.empty()) removeOldRecord();
       Workspace workspace(threadCount());  // the threads start while the run reads its files
       Inputs in = startUp();
+      if (orders_) {
+        for (const std::string& line : ordersReport(compareOrders(in, {}, &workspace), in, context_.dataFile))
+          units_.writeRecord(kConsole, " " + line);
+        return endStep(0);
+      }
 
       const Calibration cal = calibrate(std::move(in), this, &workspace);
       queries(cal);
@@ -299,9 +317,10 @@ int Program::run() {
 
 int programMain(int argc, char** argv) {
   std::string record;
-  argc = takeOptions(argc, argv, record);
+  bool orders = false;
+  argc = takeOptions(argc, argv, record, &orders);
   feclearexcept(FE_ALL_EXCEPT);
-  Program program(argc, argv, record);
+  Program program(argc, argv, record, orders);
   const int status = program.run();
   std::fflush(stdout);
   return status;
