@@ -246,8 +246,10 @@ TEST(WholeRuns, Endings) {
       {"--orders", control(8, "101111"), x, 0, "Polynomial orders fitted to the 13 points of points.dat\r\n\r\norder *\r\n"
        "    0 *\r\n    8 *\r\n\r\nRecommended order: 2\r\nRule: the least order that no higher order betters;*", "", "", "",
        "--orders"},
-      {"--orders of three points", control(2, "101111"), three, 0, "*\r\n    0 *\r\n    1 *\r\n\r\nRecommended order: *",
-       "", "", "", "--orders"},
+      {"--orders of four points at one index", control(2, "101111"), "4 .005\n0 .5 .9 .01\n0 .5 .8 .01\n0 .5 .85 .01\n"
+       "0 .5 .87 .01\n", 0, "*\r\n    0 *\r\n    1  not fitted: run-time error M6103: floating-point error: divide by "
+       "zero (after: singular\r\n       matrix in gaussj)\r\n    2  not fitted: *\r\n\r\nRecommended order: 0\r\n*", "", "", "",
+       "--orders"},
       {"--orders with --json", control(2), x, 2, "", "tarvel1: --orders writes no record: --json cannot go with it\n" USAGE,
        "", "", "--orders --json rec.json"},
       {"doubtful points", control(1, "100110"), doubtful, 1, "*", warned + "tarvel1: warning: 2 more warnings not shown\n" +

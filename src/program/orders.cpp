@@ -29,22 +29,27 @@ std::string number(std::optional<double> v, int width, int decimals) {
   return buf;
 }
 
-// `text` folded at kWidth columns, its lines after the first indented by `indent`.
-void fold(std::vector<std::string>& lines, const std::string& text, const std::string& indent) {
-  std::string line;
+// `lead` and then the words of `text` folded at kWidth columns, the lines
+// after the first indented by `indent`.
+void fold(std::vector<std::string>& lines, const std::string& text, const std::string& indent,
+          const std::string& lead = "") {
+  std::string line = lead;
+  bool first = true;  // the line holds no word yet
   std::size_t at = 0;
   while (at < text.size()) {
     std::size_t end = text.find(' ', at);
     if (end == std::string::npos) end = text.size();
     const std::string word = text.substr(at, end - at);
-    if (!line.empty() && line.size() + 1 + word.size() > kWidth) {
+    if (!first && line.size() + 1 + word.size() > kWidth) {
       lines.push_back(line);
       line = indent;
+      first = true;
     }
-    line += (line.empty() || line == indent ? "" : " ") + word;
+    line += (first ? "" : " ") + word;
+    first = false;
     at = end + 1;
   }
-  if (!line.empty()) lines.push_back(line);
+  lines.push_back(line);
 }
 
 std::string index(double q) {
@@ -66,8 +71,7 @@ std::vector<std::string> ordersReport(const OrderTable& t, const Inputs& in, con
   lines.push_back(buf);
   for (const OrderRow& r : t.rows) {
     if (!r.failure.empty()) {
-      fold(lines, (r.order < 10 ? "    " : "   ") + std::to_string(r.order) + "  not fitted: " + r.failure,
-           std::string(19, ' '));
+      fold(lines, "not fitted: " + r.failure, std::string(7, ' '), "    " + std::to_string(r.order) + "  ");
       continue;
     }
     const WeightedFit& f = r.fit;
