@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <limits>
 #include <optional>
 #include <string>
 #include <system_error>
@@ -35,6 +36,8 @@ namespace {
 
 using Array = py::array_t<double, py::array::c_style | py::array::forcecast>;
 using tarvel::kMaxThreads;
+// A figure that an order does not have.
+constexpr double kNone = std::numeric_limits<double>::quiet_NaN();
 
 // The classes made at import, kept for the life of the process.
 struct Types {
@@ -133,10 +136,9 @@ class Watcher : public tarvel::Observer {
   PyObject *type_ = nullptr, *value_ = nullptr, *trace_ = nullptr;
 };
 
-tarvel::Calibration calibrate(const Array& q, const Array& uq, const Array& e, const Array& ue, double urel, int order,
-                              bool printFits, bool dropNegligible, bool probability, bool curve,
-                              std::optional<int> threads) {
-  const tarvel::FpEnvironment held;
+// The points of four columns of one length, the relative uncertainty and the threads.
+tarvel::Inputs pointsOf(const Array& q, const Array& uq, const Array& e, const Array& ue, double urel,
+                        std::optional<int> threads) {
   const char* names[] = {"q", "uq", "e", "ue"};
   const Array* columns[] = {&q, &uq, &e, &ue};
   for (int k = 0; k < 4; ++k)
@@ -155,9 +157,17 @@ tarvel::Calibration calibrate(const Array& q, const Array& uq, const Array& e, c
   in.points.resize(static_cast<std::size_t>(n));
   for (py::ssize_t i = 0; i < n; ++i) in.points[i] = {q.at(i), uq.at(i), e.at(i), ue.at(i)};
   in.urel = urel;
+  in.threads = threads.value_or(0);
+  return in;
+}
+
+tarvel::Calibration calibrate(const Array& q, const Array& uq, const Array& e, const Array& ue, double urel, int order,
+                              bool printFits, bool dropNegligible, bool probability, bool curve,
+                              std::optional<int> threads) {
+  const tarvel::FpEnvironment held;
+  tarvel::Inputs in = pointsOf(q, uq, e, ue, urel, threads);
   in.order = order;
   in.switches = {printFits, dropNegligible, probability, curve};
-  in.threads = threads.value_or(0);
   try {
     tarvel::checkInputs(in);
   } catch (const std::invalid_argument& bad) {
@@ -192,6 +202,59 @@ tarvel::Calibration calibrate(const Array& q, const Array& uq, const Array& e, c
   for (const std::string& w : watcher.warnings) warn(types.pointWarning, w);
   for (const std::string& p : watcher.pauses) warn(PyExc_RuntimeWarning, p);
   return std::move(*cal);
+}
+
+// Every order side by side: the columns of the table as arrays (NaN, or 0
+// for a point, where an order has no figure), and the recommendation.
+py::dict compareOrders(const Array& q, const Array& uq, const Array& e, const Array& ue, double urel,
+                       std::optional<std::vector<int>> orders, std::optional<int> threads) {
+  const tarvel::FpEnvironment held;
+  const tarvel::Inputs in = pointsOf(q, uq, e, ue, urel, threads);
+  tarvel::OrderTable t;
+  std::optional<std::string> refused;
+  {
+    py::gil_scoped_release free;
+    try {
+      tarvel::Workspace workspace(in.threads);
+      t = tarvel::compareOrders(in, orders.value_or(std::vector<int>{}), &workspace);
+    } catch (const std::invalid_argument& bad) {
+      refused = bad.what();
+    }
+  }
+  if (refused) raise(PyExc_ValueError, *refused);
+  const auto column = [&](auto get) {
+    py::array_t<decltype(get(t.rows[0]))> a(static_cast<py::ssize_t>(t.rows.size()));
+    for (std::size_t r = 0; r < t.rows.size(); ++r) a.mutable_at(r) = get(t.rows[r]);
+    return a;
+  };
+  const auto fitted = [&](double (*get)(const tarvel::OrderRow&)) {
+    return column([&](const tarvel::OrderRow& r) { return r.failure.empty() ? get(r) : kNone; });
+  };
+  py::dict d;
+  d["order"] = column([](const tarvel::OrderRow& r) { return r.order; });
+  d["chi2"] = fitted([](const tarvel::OrderRow& r) { return r.fit.chi2; });
+  d["dof"] = column([](const tarvel::OrderRow& r) { return r.failure.empty() ? r.fit.dof : 0; });
+  d["reduced_chi2"] = fitted([](const tarvel::OrderRow& r) { return r.fit.reducedChi2.value_or(kNone); });
+  d["Q"] = fitted([](const tarvel::OrderRow& r) { return r.fit.Q ? static_cast<double>(*r.fit.Q) : kNone; });
+  d["aic"] = fitted([](const tarvel::OrderRow& r) { return r.fit.aic; });
+  d["aicc"] = fitted([](const tarvel::OrderRow& r) { return r.fit.aicc.value_or(kNone); });
+  d["bic"] = fitted([](const tarvel::OrderRow& r) { return r.fit.bic; });
+  d["chi2_xy"] = fitted([](const tarvel::OrderRow& r) { return r.chi2xy; });
+  d["Q_xy"] = fitted([](const tarvel::OrderRow& r) { return r.Qxy.value_or(kNone); });
+  d["largest_residual"] = fitted([](const tarvel::OrderRow& r) { return r.largestResidual; });
+  d["largest_residual_point"] = column([](const tarvel::OrderRow& r) { return r.largestResidualPoint; });
+  d["u_smallest"] = fitted([](const tarvel::OrderRow& r) { return r.curveUncertainty[0]; });
+  d["u_middle"] = fitted([](const tarvel::OrderRow& r) { return r.curveUncertainty[1]; });
+  d["u_largest"] = fitted([](const tarvel::OrderRow& r) { return r.curveUncertainty[2]; });
+  py::list failures;
+  for (const tarvel::OrderRow& r : t.rows) failures.append(r.failure);
+  d["failure"] = py::module_::import("numpy").attr("array")(failures, "dtype"_a = "O");
+  py::dict extras;
+  extras["recommended"] = py::cast(t.recommended);
+  extras["rule"] = t.rule;
+  extras["caution"] = t.caution;
+  extras["at"] = py::make_tuple(t.at[0], t.at[1], t.at[2]);
+  return py::dict("columns"_a = d, "extras"_a = extras);
 }
 
 // The answers at the indices of q (an array of doubles, any shape): the
@@ -278,12 +341,16 @@ const FitFigure kFitFigures[] = {
     {"chi2", "the chi-square of the weighted fit", [](const tarvel::WeightedFit& f) { return py::cast(f.chi2); }},
     {"reduced_chi2", "the chi-square over the degrees of freedom; None without a degree of freedom",
      [](const tarvel::WeightedFit& f) { return py::cast(f.reducedChi2); }},
-    {"Q", "the chi-square probability (a single-precision value), with print_fits; else None",
+    {"Q", "the chi-square probability (a single-precision value); None where it cannot be had",
      [](const tarvel::WeightedFit& f) { return py::cast(f.Q); }},
-    {"verdict",
-     "with print_fits and probability, the verdict on Q ('Goodness of fit believable', 'Not so good fit!' or "
-     "'Bad fit!'); else None",
+    {"verdict", "the verdict on Q ('Goodness of fit believable', 'Not so good fit!' or 'Bad fit!'); None without Q",
      [](const tarvel::WeightedFit& f) { return py::cast(f.verdict); }},
+    {"dof", "the degrees of freedom, points less coefficients", [](const tarvel::WeightedFit& f) { return py::cast(f.dof); }},
+    {"aic", "Akaike's information criterion for known uncertainties, chi2 + 2k (k coefficients)",
+     [](const tarvel::WeightedFit& f) { return py::cast(f.aic); }},
+    {"aicc", "AIC + 2k(k + 1)/(n - k - 1) for n points; None unless n - k - 1 > 0",
+     [](const tarvel::WeightedFit& f) { return py::cast(f.aicc); }},
+    {"bic", "the Bayesian information criterion, chi2 + k ln n", [](const tarvel::WeightedFit& f) { return py::cast(f.bic); }},
 };
 
 // A fit's tuple: the leading fields, then the figures of f.
@@ -508,6 +575,8 @@ answered queries). Every number is the program's, bit for bit.)")
         "threads"_a = py::none(),
         "Calibrates: a Calibration with every figure of a run of tarvel1 (tarvel.calibrate tells the arguments).");
 
+  m.def("compare_orders", &compareOrders, "q"_a, "uq"_a, "e"_a, "ue"_a, "urel"_a = 0.0, "orders"_a = py::none(),
+        "threads"_a = py::none(), "Every order side by side (tarvel.compare_orders tells the arguments).");
   m.def("read", &readInputs, "directory"_a = ".",
         "control.dat and its data file in directory, as keyword arguments of calibrate() (tarvel.read tells more).");
   m.attr("TRIALS") = tarvel::kTrials;

@@ -30,6 +30,15 @@
 
 namespace ts {
 
+// The chi-square probability of nu degrees of freedom at chi2 = 2x in closed form: e^-x sum_{j<k} x^j/j!
+// for nu = 2k; erfc(sqrt x) + e^-x sum_{j<k} x^(j+1/2)/Gamma(j+3/2) for nu = 2k+1.
+inline double chiSquareQ(int nu, double x) {
+  const double h = nu % 2 / 2.0;
+  double sum = 0;
+  for (double j = 0, term = std::pow(x, h) / std::tgamma(1 + h); j < nu / 2; term *= x / (++j + h)) sum += term;
+  return 2 * h * std::erfc(std::sqrt(x)) + std::exp(-x) * sum;
+}
+
 inline std::string slurp(const std::string& path) {
   return {std::istreambuf_iterator<char>(std::ifstream(path, std::ios::binary).rdbuf()), {}};
 }

@@ -15,6 +15,7 @@
 namespace {
 
 using ts::LD;
+using ts::chiSquareQ;
 using ts::control;
 using namespace std::string_literals;
 
@@ -32,14 +33,6 @@ std::string fixed(LD v, int w, int d) {
   return std::string(std::max(0, w - static_cast<int>(s.size())), ' ') + s;
 }
 
-// The chi-square probability of nu degrees of freedom at chi2 = 2x in closed form: e^-x sum_{j<k} x^j/j!
-// for nu = 2k; erfc(sqrt x) + e^-x sum_{j<k} x^(j+1/2)/Gamma(j+3/2) for nu = 2k+1.
-double chiSquareQ(int nu, double x) {
-  const double h = nu % 2 / 2.0;
-  double sum = 0;
-  for (double j = 0, term = std::pow(x, h) / std::tgamma(1 + h); j < nu / 2; term *= x / (++j + h)) sum += term;
-  return 2 * h * std::erfc(std::sqrt(x)) + std::exp(-x) * sum;
-}
 
 std::string open(const std::string& what) { return "tarvel1: cannot open " + what + "\n"; }
 std::string note(const std::string& what) { return "tarvel1: note: " + what + "\n"; }
@@ -252,6 +245,17 @@ TEST(WholeRuns, Endings) {
       {"an unknown option", control(2), x, 2, "", "tarvel1: unknown option '--jsn'\n" USAGE, "", "", "--jsn rec.json"},
       {"a name after --", control(0, "000000", "points.dat", blank), x, 0, "Q index*\r\n" STOP "\r\n", "", "-out.dat\n", "",
        "-- -out.dat"},
+      // Every order side by side: the table alone, whatever the control's order and switches; no file written.
+      {"--orders", control(8, "101111"), x, 0, "Polynomial orders fitted to the 13 points of points.dat\r\n\r\norder *\r\n"
+       "    0 *\r\n    8 *\r\n\r\nRecommended order: 2\r\nRule: the least order that no higher order betters;*", "", "", "",
+       "--orders"},
+      {"--orders of four points at one index", control(2, "101111"), "4 .005\n0 .5 .9 .01\n0 .5 .8 .01\n0 .5 .85 .01\n"
+       "0 .5 .87 .01\n", 0, "*\r\n    0 *\r\n    1  not fitted: 1 distinct index is fewer than the 2 coefficients of an "
+       "order 1 fit\r\n    2  not fitted: *\r\n\r\nRecommended order: 0\r\n*", "", "", "", "--orders"},
+      {"--orders with --json", control(2), x, 2, "", "tarvel1: --orders writes no record: --json cannot go with it\n" USAGE,
+       "", "", "--orders --json rec.json"},
+      {"--orders with --report", control(2), x, 2, "", "tarvel1: --orders writes no report: --report cannot go with it\n"
+       USAGE, "", "", "--report r.html --orders"},
       {"doubtful points", control(1, "100110"), doubtful, 1, "*", warned + "tarvel1: warning: 2 more warnings not shown\n" +
        inAjust, "results.dat\n", "", "--json rec.json", record},
       {"a record of a run without control.dat", "", x, 2, STOP, open("control file 'control.dat" + absent), "", "",

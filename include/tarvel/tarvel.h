@@ -91,15 +91,27 @@ struct Matrix {
   double operator()(int i, int j) const { return values[static_cast<std::size_t>((i - 1) + (j - 1) * n)]; }
 };
 
-// One weighted fit of the dropping loop (order `order`, order + 1 coefficients).
+// One weighted fit of the dropping loop (order `order`, k = order + 1
+// coefficients, n points). Its quality is there whatever the switches, which
+// decide only what the program prints and what record() holds.
 struct WeightedFit {
   int order = 0;
   std::vector<double> coefficients;  // constant term first
   Matrix covariance;
   double chi2 = 0.0;
-  std::optional<double> reducedChi2;  // none without a degree of freedom
-  std::optional<float> Q;             // with printFits: the chi-square probability (single precision)
-  std::optional<std::string> verdict; // with printFits and probability
+  std::optional<double> reducedChi2;  // chi2 / dof; none without a degree of freedom
+  // The chi-square probability of dof degrees of freedom, as the program
+  // computes it (single precision): none where it cannot be had (no degree of
+  // freedom; trouble inside the incomplete gamma function when the program
+  // would not print it).
+  std::optional<float> Q;
+  std::optional<std::string> verdict;  // on Q: "Goodness of fit believable", "Not so good fit!", "Bad fit!"
+  int dof = 0;  // n - k
+  // Information criteria for known uncertainties: AIC = chi2 + 2k;
+  // AICc = AIC + 2k(k + 1) / (n - k - 1), none unless n - k - 1 > 0;
+  // BIC = chi2 + k ln n.
+  double aic = 0.0, bic = 0.0;
+  std::optional<double> aicc;
 };
 
 // The final weighted fit, and the fit with uncertainties in x and y.
@@ -275,6 +287,50 @@ Calibration calibrate(Inputs inputs, Observer* observer = nullptr, Workspace* wo
 // calibration would pause or end with an error (nu not above 0, chi2
 // negative).
 std::optional<double> chiSquareProbability(double chi2, double nu);
+
+// Every polynomial order fitted to the same points, side by side, and the
+// order that the rule below recommends. Each order is a calibration of its
+// own (no dropping, no curve table), on one Workspace: its figures are those
+// of calibrate() at that order, bit for bit.
+struct OrderRow {
+  int order = 0;
+  // Why the order could not be fitted (too few points, a run-time error of its
+  // calibration); empty when it was, and only then do the figures below count.
+  std::string failure;
+  WeightedFit fit;  // chi2, dof, reduced chi2, Q, AIC, AICc, BIC, coefficients
+  // The chi-square of the fit with uncertainties in x and y counted with both
+  // uncertainties of every point: the sum of ((e - ecalc) / u)^2, ecalc the
+  // curve at the point's index (the residual table's e-calc) and
+  // u = sqrt(ue^2 + (de/dq uq)^2), de/dq the slope of that curve there; and
+  // its probability for dof degrees of freedom (none where it cannot be had).
+  double chi2xy = 0.0;
+  std::optional<double> Qxy;
+  // The largest |e - ecalc| / u over the points (the same u), and its point,
+  // counted from 1.
+  double largestResidual = 0.0;
+  int largestResidualPoint = 0;
+  // The combined standard uncertainty of the fit with uncertainties in x and
+  // y at OrderTable::at (the smallest index, the middle of the range, the
+  // largest index).
+  std::array<double, 3> curveUncertainty{};
+};
+struct OrderTable {
+  std::vector<OrderRow> rows;
+  std::array<double, 3> at{};  // qmin, (qmin + qmax) / 2, qmax
+  // The recommended order (none when no order could be fitted), the rule that
+  // chose it in words, and a caution about the choice (empty when none).
+  std::optional<int> recommended;
+  std::string rule, caution;
+};
+// The rule, in words (OrderTable::rule).
+extern const char* const kOrderRule;
+// Fits `orders` (none given: every order from 0 to min(8, points - 2)) to the
+// points of `inputs`, whose order and switches are not used. An order that
+// cannot be fitted has its row with the reason; nothing ends the table early,
+// and nothing pauses: a numerical routine's pause text goes into the reason.
+// No point, an order outside 0 to 8 or a negative thread count throws
+// std::invalid_argument.
+OrderTable compareOrders(const Inputs& inputs, std::vector<int> orders = {}, Workspace* workspace = nullptr);
 
 // Throws std::invalid_argument, naming the point, for inputs that calibrate()
 // takes but that can only end in an error or a meaningless curve: a value that

@@ -26,7 +26,7 @@ from ._tarvel import (MAX_ORDER, TRIALS, Answers, CalibrationError, Curve, Estim
                       PointWarning, Residuals, WeightedFit)
 
 __version__ = _tarvel.__version__
-__all__ = ["calibrate", "read", "Calibration", "CalibrationError", "PointWarning", "Answers", "Estimate",
+__all__ = ["calibrate", "read", "compare_orders", "OrderComparison", "Calibration", "CalibrationError", "PointWarning", "Answers", "Estimate",
            "WeightedFit", "FinalFit", "MonteCarloFit", "Residuals", "Curve", "TRIALS", "MAX_ORDER", "__version__"]
 
 
@@ -140,3 +140,77 @@ def read(directory="."):
         (among them fewer distinct indices than coefficients).
     """
     return _tarvel.read(_checks.path("directory", directory))
+
+
+class OrderComparison(dict):
+    """The table of compare_orders(): a dict of named numpy arrays, one element an order, so that
+    ``pandas.DataFrame(table)`` is the table; and the recommendation.
+
+    Columns: order; chi2, dof, reduced_chi2, Q, aic, aicc, bic of the weighted fit; chi2_xy and Q_xy,
+    the chi-square of the fit with uncertainties in x and y counted with the uncertainties of both
+    coordinates (u = sqrt(ue**2 + (de/dq * uq)**2)) and its probability; largest_residual, the
+    largest |e - ecalc| / u, and largest_residual_point, its point counted from 1; u_smallest,
+    u_middle, u_largest, the curve's combined standard uncertainty at the indices of ``at``;
+    failure, why the order could not be fitted ("" when it was: a row that failed has NaN figures).
+
+    Attributes
+    ----------
+    recommended : int or None
+        The recommended order (None when no order could be fitted).
+    rule : str
+        The rule that chose it, in words.
+    caution : str
+        A caution about the choice ("" when none).
+    at : tuple of float
+        The smallest index, the middle of the range and the largest index.
+    """
+
+    def __init__(self, columns, recommended, rule, caution, at):
+        super().__init__(columns)
+        self.recommended, self.rule, self.caution, self.at = recommended, rule, caution, at
+
+    def __repr__(self):
+        return f"<tarvel.OrderComparison: orders {list(self['order'])}, recommended {self.recommended}>"
+
+
+def compare_orders(q, uq, e, ue, urel=0.0, orders=None, *, threads=None):
+    """Every polynomial order fitted to the same points, side by side, and the recommended order.
+
+    Each order is a calibration of its own (no dropping): every figure of a row is the one
+    ``calibrate(q, uq, e, ue, urel, order)`` gives, bit for bit. An order that cannot be fitted has
+    its row with the reason; nothing ends the table early.
+
+    Parameters
+    ----------
+    q, uq, e, ue, urel
+        The points, as for calibrate().
+    orders : sequence of int, optional
+        The orders to fit, 0 to 8; None: every order from 0 to min(8, points - 2).
+    threads : int, optional
+        Threads of the Monte Carlo refits, 1 to 256; None: one a core.
+
+    Returns
+    -------
+    OrderComparison
+
+    Raises
+    ------
+    TypeError
+        An argument of the wrong type, named.
+    ValueError
+        No point, arrays of different lengths, an order outside 0 to 8.
+
+    Examples
+    --------
+    >>> table = tarvel.compare_orders(**{k: v for k, v in tarvel.read("examples").items() if k in "q uq e ue urel"})
+    >>> table.recommended, table.rule
+    """
+    q = _checks.reals("q", q)
+    uq, e, ue = _checks.reals("uq", uq, like=q), _checks.reals("e", e), _checks.reals("ue", ue, like=q)
+    if orders is not None:
+        if isinstance(orders, (str, bytes)) or not hasattr(orders, "__iter__"):
+            raise TypeError(f"orders must be None or a sequence of whole numbers, not {type(orders).__name__}")
+        orders = [_checks.integer("orders", k) for k in orders]
+    out = _tarvel.compare_orders(q, uq, e, ue, _checks.real("urel", urel), orders,
+                                 threads=_checks.integer("threads", threads, none=True))
+    return OrderComparison(out["columns"], **out["extras"])

@@ -1,6 +1,6 @@
 # Type stubs of the package tarvel (the calibration of tarvel1).
 import os
-from typing import Any, Literal, NamedTuple
+from typing import Any, Literal, NamedTuple, Sequence
 
 import numpy as np
 import numpy.typing as npt
@@ -38,6 +38,10 @@ class WeightedFit(NamedTuple):
     reduced_chi2: float | None
     Q: float | None
     verdict: str | None
+    dof: int
+    aic: float
+    aicc: float | None
+    bic: float
     @property
     def polynomial(self) -> np.polynomial.Polynomial: ...
 
@@ -50,6 +54,10 @@ class FinalFit(NamedTuple):
     reduced_chi2: float | None
     Q: float | None
     verdict: str | None
+    dof: int
+    aic: float
+    aicc: float | None
+    bic: float
     @property
     def polynomial(self) -> np.polynomial.Polynomial: ...
 
@@ -106,3 +114,12 @@ def calibrate(q: _Reals, uq: _Reals | float, e: _Reals, ue: _Reals | float, urel
               print_fits: bool = ..., drop_negligible: bool = ..., probability: bool = ..., curve: bool = ...,
               threads: int | None = ...) -> Calibration: ...
 def read(directory: str | bytes | os.PathLike[str] = ...) -> dict[str, Any]: ...
+
+class OrderComparison(dict[str, npt.NDArray[Any]]):
+    recommended: int | None
+    rule: str
+    caution: str
+    at: tuple[float, float, float]
+
+def compare_orders(q: npt.ArrayLike, uq: npt.ArrayLike | float, e: npt.ArrayLike, ue: npt.ArrayLike | float,
+                   urel: float = ..., orders: Sequence[int] | None = ..., *, threads: int | None = ...) -> OrderComparison: ...

@@ -15,6 +15,7 @@ namespace {
 
 constexpr const char* kUsageLine = "Usage: tarvel1 [--json FILE] [--report FILE] [--] [NAME...]";
 constexpr const char* kUsage =
+    "\n       tarvel1 --orders [--] [NAME...]\n"
     "\n       tarvel1 --help | --version\n"
     "\n"
     "Fits a calibration curve of detection efficiency against a quenching index:\n"
@@ -47,6 +48,11 @@ constexpr const char* kUsage =
     "2 a file cannot be opened or would overwrite another file of the run, or an\n"
     "unknown option (before anything is read or written).\n"
     "\n"
+    "With --orders it fits every order from 0 to 8 (as the points allow) to the\n"
+    "data file's points and writes only a table of them side by side and the\n"
+    "order it recommends, with the rule, to standard output: no results file,\n"
+    "no courbe.dat, no record.\n"
+    "\n"
     "tarvel1-plot, run afterwards in the same directory, draws courbe.svg.\n";
 
 [[noreturn]] void usageError(const std::string& what) {
@@ -56,7 +62,7 @@ constexpr const char* kUsage =
 
 }  // namespace
 
-int takeOptions(int argc, char** argv, std::string& record, std::string& report) {
+int takeOptions(int argc, char** argv, std::string& record, std::string& report, bool* orders) {
   int kept = 1;
   bool json = false, html = false, options = true;
   for (int i = 1; i < argc; ++i) {
@@ -81,10 +87,14 @@ int takeOptions(int argc, char** argv, std::string& record, std::string& report)
       if (i + 1 >= argc || trimBlanks(argv[i + 1]).empty()) usageError("--report needs a file name");
       html = true;
       report = trimBlanks(argv[++i]);
+    } else if (arg == "--orders" && orders != nullptr) {
+      *orders = true;
     } else {
       usageError("unknown option '" + printable(std::string(arg)) + "'");
     }
   }
+  if (orders != nullptr && *orders && json) usageError("--orders writes no record: --json cannot go with it");
+  if (orders != nullptr && *orders && html) usageError("--orders writes no report: --report cannot go with it");
   return kept;
 }
 

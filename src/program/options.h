@@ -11,7 +11,8 @@ namespace tarvel {
 // without its option); returns the count of the arguments left, which keep
 // their meaning as names for blank file names. A wrong --json or --report, or
 // an argument before -- that starts with '-' and is no option, ends the
-// process with status 2 before anything is read or written.
-int takeOptions(int argc, char** argv, std::string& record, std::string& report);
+// process with status 2 before anything is read or written. With `orders`,
+// --orders sets it (and cannot go with --json or --report).
+int takeOptions(int argc, char** argv, std::string& record, std::string& report, bool* orders = nullptr);
 
 }  // namespace tarvel

@@ -24,6 +24,7 @@
 #include <thread>
 
 #include "options.h"
+#include "orders.h"
 #include "tarvel/records.h"
 #include "tarvel/tarvel.h"
 #include "units.h"
@@ -103,8 +104,9 @@ struct OutputFile {
 
 class Program : public Observer {
  public:
-  Program(int argc, char** argv, std::string recordFile, std::string reportFile)
-      : units_(argc, argv), record_{"record", std::move(recordFile)}, report_{"report", std::move(reportFile)} {}
+  Program(int argc, char** argv, std::string recordFile, std::string reportFile, bool orders)
+      : units_(argc, argv), record_{"record", std::move(recordFile)}, report_{"report", std::move(reportFile)},
+        orders_(orders) {}
 
   int run();
 
@@ -137,6 +139,7 @@ class Program : public Observer {
   Units units_;
   MainFrame main_;  // the main program's frame, under every phase
   OutputFile record_, report_;
+  bool orders_;  // --orders: the table of every order alone
   int queryWarnings_ = 0;
   Control control_;
   ReportContext reportContext_;  // what the record and the report add to the calibration
@@ -256,6 +259,17 @@ Inputs Program::startUp() {
   if (!r.ok) failedOpen("data file", r);
   units_.protect(kInput);
   context_.dataFile = r.name;
+  if (orders_) {
+    // The points alone: no results file, and a count that no order refuses.
+    Control anyOrder = control_;
+    anyOrder.order = 0;
+    anyOrder.opt[0] = 0;
+    DataLines seen;
+    Inputs in = readData(*units_.inputSource(kInput), context_.dataFile, anyOrder, &seen);
+    for (const std::string& w : inputWarnings(in, &seen, context_.dataFile)) warn(w);
+    units_.close(kInput);
+    return in;
+  }
   if (!report_.name.empty()) reportContext_.dataSha256 = sha256(r.name);
   main_.at(114);
   r = units_.open(kResultsUnit, control_.resultsFile, Status::Unknown);
@@ -306,7 +320,7 @@ void Program::queries(const Calibration& cal) {
 int Program::endStep(int status) {
   main_.at(56);
   units_.close(kResultsUnit);
-  units_.stopText();
+  if (!orders_) units_.stopText();
   units_.closeAll();
   return status;
 }
@@ -319,6 +333,11 @@ int Program::run() {
       if (!report_.name.empty()) reportContext_.date = runDate();
       Workspace workspace(threadCount());  // the threads start while the run reads its files
       Inputs in = startUp();
+      if (orders_) {
+        for (const std::string& line : ordersReport(compareOrders(in, {}, &workspace), in, context_.dataFile))
+          units_.writeRecord(kConsoleUnit, " " + line);
+        return endStep(0);
+      }
 
       const Calibration cal = calibrate(std::move(in), this, &workspace);
       queries(cal);
@@ -353,9 +372,10 @@ int Program::run() {
 
 int programMain(int argc, char** argv) {
   std::string record, report;
-  argc = takeOptions(argc, argv, record, report);
+  bool orders = false;
+  argc = takeOptions(argc, argv, record, report, &orders);
   feclearexcept(FE_ALL_EXCEPT);
-  Program program(argc, argv, record, report);
+  Program program(argc, argv, record, report, orders);
   const int status = program.run();
   std::fflush(stdout);
   return status;

@@ -81,57 +81,34 @@ figure svg { width: 100%; height: auto; display: block; }
 
 // ---------------------------------------------------------------- order comparison
 
-// One order of the comparison of orders: what its fit gives, or why it cannot
-// be fitted. Filled today from the weighted fits of this run's dropping loop.
-struct OrderRow {
-  int order = 0;
-  std::optional<double> chi2, reducedChi2, Q, aic, aicc, bic, worstResidual;
-  std::optional<int> dof, worstPoint;
-  std::string reason;  // why the order cannot be fitted; empty when it is
-};
-struct OrderTable {
-  std::vector<OrderRow> rows;
-  std::optional<int> recommended;
-  std::string rule;  // the rule of the recommendation, in words
-};
 
-// ORDER COMPARISON: the table comes from the weighted fits of this run until
-// tarvel::compareOrders(calibration.inputs) is wired in here (its rows map
-// one to one onto OrderRow, its recommendation and rule onto the others).
-OrderTable orderTable(const Calibration& cal) {
-  OrderTable t;
-  const int npt = static_cast<int>(cal.inputs.points.size());
-  for (const WeightedFit& f : cal.weightedFits) {
-    OrderRow r;
-    r.order = f.order, r.chi2 = f.chi2, r.reducedChi2 = f.reducedChi2, r.dof = npt - (f.order + 1);
-    if (f.Q) r.Q = *f.Q;
-    t.rows.push_back(r);
-  }
-  return t;
-}
-
-std::string orDash(const std::optional<double>& v, int w, int d) { return v ? fixed(*v, w, d) : kDash; }
-
+// Every order fitted to the same points (compareOrders), the order used
+// marked, and the recommendation with its rule; the figures at the digits of
+// tarvel1 --orders.
 std::string orderSection(const OrderTable& t, int used) {
   std::ostringstream h;
   h << "<table class=\"orders\"><thead><tr><th>order</th><th>&#967;&#178;</th><th>&#957;</th>"
        "<th>&#967;&#178;/&#957;</th><th>Q</th><th>AIC</th><th>AICc</th><th>BIC</th>"
        "<th>largest |residual|/u (point)</th><th class=\"text\">note</th></tr></thead><tbody>\n";
   for (const OrderRow& r : t.rows) {
-    std::string note = r.reason.empty() ? "" : escaped(r.reason);
+    const bool fitted = r.failure.empty();
+    std::string note = fitted ? "" : "not fitted: " + escaped(r.failure);
     if (r.order == used) note = "the order used" + (note.empty() ? "" : "; " + note);
     if (t.recommended && *t.recommended == r.order) note += (note.empty() ? "" : "; ") + std::string("recommended");
+    const WeightedFit& f = r.fit;
     h << "<tr" << (r.order == used ? " class=\"used\"" : "") << ">" << num(std::to_string(r.order))
-      << num(r.chi2 ? listedReal(*r.chi2) : kDash) << num(r.dof ? std::to_string(*r.dof) : kDash)
-      << num(r.reducedChi2 ? listedReal(*r.reducedChi2) : kDash)
-      << num(r.Q ? listedReal(static_cast<float>(*r.Q)) : kDash) << num(orDash(r.aic, 12, 3))
-      << num(orDash(r.aicc, 12, 3)) << num(orDash(r.bic, 12, 3))
-      << num(r.worstResidual ? fixed(*r.worstResidual, 8, 2) + " (" + std::to_string(r.worstPoint.value_or(0)) + ")" : kDash)
+      << num(fitted ? fixed(f.chi2, 12, 2) : kDash) << num(fitted ? std::to_string(f.dof) : kDash)
+      << num(fitted && f.reducedChi2 ? fixed(*f.reducedChi2, 10, 3) : kDash)
+      << num(fitted && f.Q ? listedReal(*f.Q) : kDash) << num(fitted ? fixed(f.aic, 12, 3) : kDash)
+      << num(fitted && f.aicc ? fixed(*f.aicc, 12, 3) : kDash) << num(fitted ? fixed(f.bic, 12, 3) : kDash)
+      << num(fitted ? fixed(r.largestResidual, 8, 2) + " (" + std::to_string(r.largestResidualPoint) + ")" : kDash)
       << text(note) << "</tr>\n";
   }
   h << "</tbody></table>\n<p>Recommended order: " << (t.recommended ? std::to_string(*t.recommended) : kDash)
-    << (t.rule.empty() ? "" : ". " + escaped(t.rule)) << "</p>\n";
-  if (!t.recommended) h << "<p class=\"note\">The orders fitted in this run; no other order was compared.</p>\n";
+    << (t.rule.empty() ? "" : ". Rule: " + escaped(t.rule)) << "</p>\n";
+  if (!t.caution.empty()) h << "<p class=\"note\">" << escaped(t.caution) << "</p>\n";
+  h << "<p class=\"note\">u of a residual: the point's uncertainty in both coordinates along the curve with "
+       "uncertainties in x and y, &#8730;(u(e)&#178; + (de/dq&#183;u(q))&#178;).</p>\n";
   return h.str();
 }
 
@@ -359,7 +336,7 @@ std::string reportHtml(const Calibration& cal, const ReportContext& c) {
     << escaped(version()) << "</p></header>\n"
     << "<section id=\"run\">\n" << runSection(cal, c) << "</section>\n"
     << "<section id=\"fits\">\n" << fitSection(cal) << "</section>\n"
-    << "<section id=\"orders\">\n<h2>Choice of order</h2>\n" << orderSection(orderTable(cal), cal.monteCarloFit.order)
+    << "<section id=\"orders\">\n<h2>Choice of order</h2>\n" << orderSection(compareOrders(cal.inputs), cal.monteCarloFit.order)
     << "</section>\n"
     << "<section id=\"residuals\">\n" << residualSection(cal) << "</section>\n"
     << "<section id=\"picture\">\n<h2>Picture</h2>\n<figure>\n" << picture << "</figure>\n</section>\n"

@@ -89,8 +89,12 @@ std::string record(const Calibration& cal, const RecordContext* program) {
                 {"covariance", rows(f.covariance)},
                 {"chi2", f.chi2},
                 {"reduced_chi2", f.reducedChi2 ? Json(*f.reducedChi2) : Json(nullptr)}};
-    if (f.Q) fit["Q"] = static_cast<double>(*f.Q);
-    if (f.verdict) fit["verdict"] = *f.verdict;
+    // Q and its verdict where the program prints them.
+    if (f.Q && sw.printFits) fit["Q"] = static_cast<double>(*f.Q);
+    if (f.verdict && sw.printFits && sw.probability) fit["verdict"] = *f.verdict;
+    fit["aic"] = f.aic;
+    fit["aicc"] = f.aicc ? Json(*f.aicc) : Json(nullptr);
+    fit["bic"] = f.bic;
     fits.push_back(fit);
   }
   const FinalFit& w = cal.weightedFit;

@@ -54,6 +54,8 @@ std::vector<double> deviations(const Matrix& m) {
   return d;
 }
 
+}  // namespace
+
 // Efficiency of the fit with uncertainties in x and y at q, and its combined
 // standard deviation.
 Estimate curvePoint(const FittedCurve& c, double q) {
@@ -65,8 +67,6 @@ Estimate curvePoint(const FittedCurve& c, double q) {
   r.u = msqrt(sdmc * sdmc + sdfit * sdfit);
   return r;
 }
-
-}  // namespace
 
 void Report::writeRecord(int unit, std::string_view record) {
   // A value that went wrong in the statement writing it ends the run first.
@@ -95,6 +95,22 @@ const char* fitVerdict(float Q) {
   return q > 0.01 ? " Goodness of fit believable" : q > 0.001 ? " Not so good fit!" : " Bad fit!";
 }
 
+void fitFigures(WeightedFit& fit, int npt, bool quietQ) {
+  const int k = fit.order + 1;
+  fit.dof = npt - k;
+  // Q as the program computes it, where the program would not: quietly.
+  if (quietQ) {
+    if (const std::optional<double> q = gammqQuiet(static_cast<double>(fit.dof) / 2.0, fit.chi2 / 2.0)) {
+      fit.Q = static_cast<float>(*q);
+      fit.verdict = std::string(fitVerdict(*fit.Q)).substr(1);
+    }
+  }
+  const double kk = k;
+  fit.aic = fit.chi2 + 2.0 * kk;
+  if (fit.dof - 1 > 0) fit.aicc = fit.aic + 2.0 * kk * (kk + 1.0) / static_cast<double>(fit.dof - 1);
+  fit.bic = fit.chi2 + kk * std::log(static_cast<double>(npt));
+}
+
 // The table of calibration points, efficiencies in percent.
 void echoPoints(Run& s) {
   STMT(149);
@@ -121,8 +137,13 @@ void weightedFit(Run& s) {
     }
     STMT(168);
     AJUST(p.qe.data(), p.e.data(), p.ue.data(), p.npt, a.data(), kSlots, c.cov.data(), chi2, niter, ifit.data());
-    WeightedFit fit{isub(c.ncoef, 1), leading(a, c.ncoef), block(c.cov, c.ncoef), chi2, {}, {}, {}};
+    WeightedFit fit;
+    fit.order = isub(c.ncoef, 1);
+    fit.coefficients = leading(a, c.ncoef);
+    fit.covariance = block(c.cov, c.ncoef);
+    fit.chi2 = chi2;
     if (p.npt > c.ncoef) fit.reducedChi2 = chi2 / static_cast<double>(p.npt - c.ncoef);
+    fitFigures(fit, p.npt, !s.sw.printFits);
     if (s.sw.printFits) {
       s.out.list(kConsole, {});
       s.out.list(kResults, {});
@@ -139,6 +160,7 @@ void weightedFit(Run& s) {
       const double shape = static_cast<double>(isub(p.npt, c.ncoef)) / 2.0;
       const float Q = static_cast<float>(gammq(shape, chi2 / 2.0));
       fit.Q = Q;
+      fit.verdict = std::string(fitVerdict(Q)).substr(1);
       // Points that scatter far less than their uncertainties say: most
       // often uncertainties typed in percent.
       if (static_cast<double>(Q) > 0.999 && ++tooGood <= kWarningsShown)
@@ -148,7 +170,6 @@ void weightedFit(Run& s) {
       if (s.sw.probability) {
         s.out.list(kConsole, {listText("Q="), listReal32(Q)});
         s.out.list(kConsole, {listText(fitVerdict(Q))});
-        fit.verdict = std::string(fitVerdict(Q)).substr(1);
       }
     }
     s.result.weightedFits.push_back(std::move(fit));

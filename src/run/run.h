@@ -121,6 +121,15 @@ std::optional<Answer> answerQuery(const FittedCurve& c, double q, Report& out, M
 // The verdict printed after the goodness-of-fit probability Q.
 const char* fitVerdict(float Q);
 
+// A weighted fit's degrees of freedom and information criteria over npt
+// points, and, when `quietQ`, its Q and verdict computed without a pause, an
+// error or a floating-point flag (none when they cannot be had).
+void fitFigures(WeightedFit& fit, int npt, bool quietQ);
+
+// The fit with uncertainties in x and y at q: its efficiency and combined
+// standard uncertainty.
+Estimate curvePoint(const FittedCurve& c, double q);
+
 // True when no efficiency of the polynomial with coefficients a(1..9) at a
 // calibration point can overflow (a bound over qpow); the evaluation itself
 // can then be left to whoever needs the efficiency.

@@ -83,7 +83,8 @@ void fields(IO& io, Calibration& c, FittedCurve& f) {
   all(in.urel, in.order, in.switches.printFits, in.switches.dropNegligible, in.switches.probability,
       in.switches.curve, in.threads);
   io.count(c.weightedFits);
-  for (WeightedFit& w : c.weightedFits) all(w.order, w.coefficients, w.covariance, w.chi2, w.reducedChi2, w.Q, w.verdict);
+  for (WeightedFit& w : c.weightedFits)
+    all(w.order, w.coefficients, w.covariance, w.chi2, w.reducedChi2, w.Q, w.verdict, w.dof, w.aic, w.aicc, w.bic);
   FinalFit& y = c.weightedFit;
   all(y.order, y.coefficients, y.standardDeviations, y.covariance);
   MonteCarloFit& m = c.monteCarloFit;

@@ -20,4 +20,18 @@ double gammq(const double& a, const double& x) {
   return gammcf;
 }
 
+std::optional<double> gammqQuiet(double a, double x) {
+  if (!(x >= 0.0) || !(a > 0.0)) return std::nullopt;
+  // Inside a trial scope a pause or an error throws TrialAbandoned, and the
+  // flags are put back on leaving.
+  const TrialScope quiet;
+  try {
+    const double q = gammq(a, x);
+    if (trapFlagsRaised()) return std::nullopt;
+    return q;
+  } catch (const TrialAbandoned&) {
+    return std::nullopt;
+  }
+}
+
 }  // namespace tarvel

@@ -9,8 +9,15 @@
 // with the same arguments.
 #pragma once
 
+#include <optional>
+
 namespace tarvel {
 
 double gammq(const double& a, const double& x);
+
+// gammq where nobody asked for it: none instead of a pause, a run-time error
+// or a raised floating-point flag (x < 0 or a <= 0, a series or fraction that
+// does not converge, an overflow); the caller's flags are left as they were.
+std::optional<double> gammqQuiet(double a, double x);
 
 }  // namespace tarvel
