@@ -142,8 +142,14 @@ template <int W>
 
 // The third answer at `count` indices, kLanes at most: in vectors of the
 // fewest lanes that hold them. Compiled for the widest vectors of the
-// processor too, and chosen when the program starts.
-__attribute__((target_clones("avx512f", "avx2", "default"))) void monteCarloAnswers(const FittedCurve& c, const double* q, Estimate* out, int count) {
+// processor too, and chosen when the program starts (not in the AFL++ build,
+// whose instrumentation cannot take the clones).
+#if defined(TARVEL_NO_CLONES)
+#define TARVEL_CLONES
+#else
+#define TARVEL_CLONES __attribute__((target_clones("avx512f", "avx2", "default")))
+#endif
+TARVEL_CLONES void monteCarloAnswers(const FittedCurve& c, const double* q, Estimate* out, int count) {
   if (count <= 2) return monteCarloAnswers<2>(c, q, out, count);
   if (count <= 4) return monteCarloAnswers<4>(c, q, out, count);
   return monteCarloAnswers<kLanes>(c, q, out, count);
