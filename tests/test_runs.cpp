@@ -166,6 +166,8 @@ TEST(WholeRuns, Endings) {
   for (int i = 3; i <= 8; ++i)
     warned += "tarvel1: warning: point " + std::to_string(i) + ": efficiency 94.6 is above 1 (efficiencies are fractions, not percent)\n";
   const std::string record = "echo '{\"program\": \"tarvel1\"}' >rec.json; ";  // an earlier run's record
+  // An earlier run's record holding a number too large for a double.
+  const std::string huge = "echo '{\"program\": \"tarvel1\", \"chi2\": 1e999}' >rec.json; ";
   const std::string count = note("points.dat line 1: the point count, a whole number, and the common relative uncertainty");
   std::string nearlySingular;  // indices 300 to 900 for an order 7 fit
   for (int i = 0; i < 13; ++i)
@@ -260,6 +262,8 @@ TEST(WholeRuns, Endings) {
        inAjust, "results.dat\n", "", "--json rec.json", record},
       {"a record of a run without control.dat", "", x, 2, STOP, open("control file 'control.dat" + absent), "", "",
        "--json rec.json", record},
+      {"an old record with a huge number", control(0), x, 0, "Q index*" STOP "\r\n", "", "rec.json\nresults.dat\n", "",
+       "--json rec.json", huge},
       {"a record over the data", control(2), x, 2, STOP, "tarvel1: cannot open record file 'points.dat" + same +
        "points.dat" + kept + "\n", "results.dat\n", "", "--json points.dat"},
       // The report's option and file, refused like the record's; an earlier run's report is removed.

@@ -195,6 +195,9 @@ void Program::removeOld(const OutputFile& file) {
   std::ifstream in(file.name, std::ios::binary);
   bool ours = false;
   if (&file == &record_) {
+    // Whatever the old file holds (a number too large for a double) leaves
+    // no floating-point flag for the run's first check to find.
+    const FpEnvironment held;
     const nlohmann::json old = nlohmann::json::parse(in, nullptr, false);
     const auto program = old.find("program");
     ours = program != old.end() && *program == "tarvel1";
