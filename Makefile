@@ -24,18 +24,22 @@ PYTHON_DEPS  = pybind11-dev=/usr/include/pybind11/pybind11.h python3-dev=$(PYTHO
                python3-numpy=$(DIST_PY)/numpy/__init__.py
 INSTALL_DEPS = $(PROGRAM_DEPS) $(PYTHON_DEPS) help2man=help2man
 TEST_DEPS    = $(INSTALL_DEPS) libgtest-dev=/usr/include/gtest/gtest.h librsvg2-bin=rsvg-convert pkgconf=pkg-config \
-               chromium=chromium poppler-utils=pdftotext
-DEB_DEPS     = $(INSTALL_DEPS) dpkg-dev=dpkg-shlibdeps file=file
+               chromium=chromium poppler-utils=pdftotext ccache=ccache
+DEB_DEPS     = $(INSTALL_DEPS) dpkg-dev=dpkg-shlibdeps file=file ccache=ccache
 WHEEL_DEPS   = $(PROGRAM_DEPS) $(PYTHON_DEPS) python3-setuptools=$(DIST_PY)/setuptools/__init__.py \
                python3-wheel=$(DIST_PY)/wheel/__init__.py python3-build=$(DIST_PY)/build/__init__.py
 BENCH_DEPS   = $(PROGRAM_DEPS) libbenchmark-dev=/usr/include/benchmark/benchmark.h
 deps         = @sh tools/deps.sh $(1)
 # Tests are configured in when GoogleTest is there.
 TESTS_ON     = $$([ -f /usr/include/gtest/gtest.h ] && echo ON || echo OFF)
+# Compiles go through ccache where it is there (make test installs it): the
+# builds of one run share what they compile alike, and a second run is quick.
+CCACHE       = $$(command -v ccache >/dev/null && echo -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+export CCACHE_BASEDIR := $(CURDIR)
 
 configure:
 	$(call deps,$(TEST_DEPS))
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DTARVEL_TESTS=ON >/dev/null
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DTARVEL_TESTS=ON $(CCACHE) >/dev/null
 
 build: configure
 	cmake --build $(BUILD) -j$(JOBS) -- --no-print-directory
@@ -48,7 +52,7 @@ programs:
 # A Debug build of the program alone, whose output must match the Release build byte for byte.
 $(DEBUG_BUILD)/tarvel1: FORCE
 	$(call deps,$(PROGRAM_DEPS))
-	cmake -S . -B $(DEBUG_BUILD) -DCMAKE_BUILD_TYPE=Debug -DTARVEL_TESTS=OFF >/dev/null
+	cmake -S . -B $(DEBUG_BUILD) -DCMAKE_BUILD_TYPE=Debug -DTARVEL_TESTS=OFF $(CCACHE) >/dev/null
 	cmake --build $(DEBUG_BUILD) -j$(JOBS) --target tarvel1
 
 test: build $(DEBUG_BUILD)/tarvel1
@@ -59,10 +63,10 @@ test: build $(DEBUG_BUILD)/tarvel1
 # threads under ThreadSanitizer.
 check-sanitize:
 	$(call deps,$(TEST_DEPS))
-	cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DTARVEL_SANITIZE=ON >/dev/null
+	cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DTARVEL_SANITIZE=ON $(CCACHE) >/dev/null
 	cmake --build build-sanitize -j$(JOBS)
 	ctest --test-dir build-sanitize --output-on-failure --no-tests=error -j$(JOBS)
-	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVEL_SANITIZE_THREAD=ON >/dev/null
+	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVEL_SANITIZE_THREAD=ON $(CCACHE) >/dev/null
 	cmake --build build-tsan -j$(JOBS) --target tarvel_tests
 	TSAN_OPTIONS=halt_on_error=1 build-tsan/tarvel_tests --gtest_filter='Library.*:MonteCarlo.*:WholeRuns.ThreadCounts'
 
@@ -118,7 +122,7 @@ install:
 DEB_BUILD ?= build-deb
 deb:
 	$(call deps,$(DEB_DEPS))
-	cmake -S . -B $(DEB_BUILD) -DCMAKE_BUILD_TYPE=Release -DTARVEL_TESTS=OFF -DCMAKE_INSTALL_PREFIX=/usr \
+	cmake -S . -B $(DEB_BUILD) -DCMAKE_BUILD_TYPE=Release -DTARVEL_TESTS=OFF -DCMAKE_INSTALL_PREFIX=/usr $(CCACHE) \
 	  -DTARVEL_README=/usr/share/doc/tarvel/README.md -DTARVEL_PYTHON_DIR=lib/python3/dist-packages >/dev/null
 	cmake --build $(DEB_BUILD) -j$(JOBS) -- --no-print-directory
 	rm -f $(DEB_BUILD)/tarvel_*.deb $(BUILD)/tarvel_*.deb

@@ -49,8 +49,9 @@ if(TARGET tarvel_python)
 endif()
 
 # The README's C++ example built as an outside project against an installed
-# tree, with find_package and with pkg-config.
-if(TARVEL_TESTS)
+# tree, with find_package and with pkg-config (not in the sanitized builds,
+# whose archive needs the sanitizers' run-time that an outside project lacks).
+if(TARVEL_TESTS AND NOT TARVEL_SANITIZE AND NOT TARVEL_SANITIZE_THREAD)
   add_test(NAME InstalledConsumers COMMAND sh tests/consumers.sh
     ${PROJECT_BINARY_DIR}/readme_example.cpp ${PROJECT_BINARY_DIR})
   set_tests_properties(InstalledConsumers PROPERTIES WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
