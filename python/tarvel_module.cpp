@@ -401,24 +401,9 @@ PyObject* exceptionType(py::module_& m, const char* name, const char* doc, PyObj
 }  // namespace
 
 PYBIND11_MODULE(_tarvel, m) {
-  m.doc() = R"(The compiled core of the package tarvel, which checks the arguments and
-tells the whole API: the calibration of the program tarvel1, every figure
-bit for bit the program's.
-
-A calibration fits a polynomial in the quenching index to the measured
-efficiencies by weighted least squares (the fit "with uncertainties in y"),
-then refits it in 10000 seeded Monte Carlo trials that perturb both
-coordinates of every point; the mean of the trials is the fit "with
-uncertainties in x and y", its covariance the weighted fit's plus the
-trials' sample covariance.
-
-    import tarvel
-    cal = tarvel.calibrate(**tarvel.read("examples"))
-    print(cal)
-    print(cal.efficiency(50.0).xy)       # Estimate(e=..., u=...)
-
-Efficiencies are fractions (0.946, not 94.6); every uncertainty is a
-standard uncertainty (one standard deviation).)";
+  m.doc() = R"(The compiled core of the package tarvel: the calibration of the program
+tarvel1 over its library. The package checks the arguments and tells the
+whole API (help(tarvel)).)";
 
   auto namedtuple = py::module_::import("collections").attr("namedtuple");
   // A named tuple, its fields documented.
